@@ -1,0 +1,118 @@
+// Single file-system calls, one per operating-system call the updater makes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace velmora::platform {
+
+// Narrow paths are ANSI; every "\" is a separator on both backends (POSIX maps
+// it to "/" at the call). Links are never followed by anything that removes.
+
+// PathFileExistsA: true for an existing file or folder.
+bool PathExistsA(const std::string& path);
+// CreateDirectoryA with default security: one level, parent must exist.
+bool CreateFolderA(const std::string& path);
+// CreateDirectoryW with default security: one level, parent must exist.
+bool CreateFolder(const std::u16string& path);
+// GetLastError on Windows, errno on POSIX: the code of the last failed call.
+std::uint32_t LastOsError();
+// True when a code from LastOsError means "already exists" (183 / EEXIST).
+bool IsAlreadyExistsError(std::uint32_t code);
+// DeleteFileW: removes one file, or a link itself.
+bool RemoveFile(const std::u16string& path);
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING only: a rename on one volume that
+// replaces an existing target and works on a file another process has open.
+bool MoveFileReplacing(const std::u16string& from, const std::u16string& to);
+// RemoveDirectoryW: removes an empty folder (or a link to one, as a link).
+bool RemoveFolder(const std::u16string& path);
+// GetFileAttributesW: false when the path does not exist; the attribute word
+// has 0x10 for a folder and 0x01 for read-only (no write bit on POSIX).
+bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes);
+// CreateFileW(FILE_READ_EA, FILE_SHARE_READ, OPEN_EXISTING) and GetFileSize:
+// the low 32 bits of an existing file's size, without access to its data.
+bool ReadFileSize32(const std::u16string& path, std::uint32_t* size);
+// GetCurrentDirectoryW.
+std::u16string GetCurrentFolder();
+// POSIX: gives `to` the permission bits of `from`; Windows: nothing to do.
+void TakeOverPermissions(const std::u16string& from, const std::u16string& to);
+// Forces a written file's content to the disk before it is renamed into place.
+bool FlushFileToDisk(const std::u16string& path);
+// fopen_s(path, "wb"): a stdio stream for binary writing, or null.
+std::FILE* OpenForBinaryWrite(const std::string& path);
+
+// Enumerates one folder, "." and ".." included (FindFirstFileW, FindNextFileW,
+// FindClose). A link is reported as a link and never as a folder.
+class FolderSearch {
+ public:
+  FolderSearch();
+  ~FolderSearch();
+  FolderSearch(const FolderSearch&) = delete;
+  FolderSearch& operator=(const FolderSearch&) = delete;
+
+  // Starts the search with folder + "\*.*"; false when the folder cannot be
+  // read. On success the first entry is current.
+  bool Start(const std::u16string& pattern);
+  // Moves to the next entry; false at the end.
+  bool Next();
+  const std::u16string& Name() const;
+  bool IsFolder() const;
+  bool IsLink() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+enum class SeekOrigin { kBegin, kCurrent, kEnd };
+
+// An existing file opened for reading with read sharing (CreateFileW with
+// GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING; ReadFile; SetFilePointer).
+class ReadableFile {
+ public:
+  ReadableFile();
+  ~ReadableFile();
+  ReadableFile(const ReadableFile&) = delete;
+  ReadableFile& operator=(const ReadableFile&) = delete;
+
+  bool Open(const std::u16string& path);
+  bool IsOpen() const;
+  // Reads up to `size` bytes; `*read` is 0 at the end of the file.
+  bool Read(void* buffer, std::uint32_t size, std::uint32_t* read);
+  // Moves the file pointer; `*position` (optional) receives the new offset.
+  bool Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t* position);
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A file created for writing without sharing, replacing an existing one
+// (CreateFileW with GENERIC_WRITE, share 0, CREATE_ALWAYS and the attribute
+// word; WriteFile; SetFileTime).
+class WritableFile {
+ public:
+  WritableFile();
+  ~WritableFile();
+  WritableFile(const WritableFile&) = delete;
+  WritableFile& operator=(const WritableFile&) = delete;
+
+  // `attributes` is the Windows attribute word (0x01 read-only); `unixMode`,
+  // when not 0, holds permission bits from a Unix host, which POSIX applies
+  // (Windows ignores it). Read-only on POSIX means no write bit.
+  bool Create(const std::u16string& path, std::uint32_t attributes, std::uint32_t unixMode);
+  bool Write(const void* data, std::uint32_t size);
+  // File times are 100 ns intervals since 1601-01-01 UTC. POSIX sets access
+  // and modification times; it has no creation time to set.
+  bool SetTimes(std::uint64_t creation, std::uint64_t access, std::uint64_t write);
+  bool Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace velmora::platform
