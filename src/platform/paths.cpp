@@ -1,0 +1,28 @@
+// Folder chains and separator clean-up, the same on every platform.
+#include "platform/paths.h"
+
+#include "platform/file_system.h"
+
+namespace velmora::platform {
+
+void CreateDirectoryChain(std::string path) {
+  // Index 3 skips the separator of a drive root ("D:\"), which never ends a
+  // folder name.
+  std::string::size_type position = path.find('\\', 3);
+  while (position != std::string::npos) {
+    const std::string folder = path.substr(0, position);
+    position = path.find('\\', position + 1);
+    if (!PathExistsA(folder)) CreateFolderA(folder);
+  }
+}
+
+void ReplaceAll(std::string& target, std::string search, std::string replacement) {
+  if (search.empty()) return;
+  std::string::size_type position = target.find(search);
+  while (position != std::string::npos) {
+    target.replace(position, search.size(), replacement);
+    position = target.find(search, position + replacement.size());
+  }
+}
+
+}  // namespace velmora::platform
