@@ -1,0 +1,32 @@
+// Helpers the list readers and the write-back share; for use inside this folder only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tinyxml2 {
+class XMLDocument;
+class XMLElement;
+}  // namespace tinyxml2
+
+namespace velmora::manifest {
+
+// Loads the list file at the narrow ANSI `path` into `document`; false for any
+// library error (missing file, parse error, empty document).
+bool LoadListDocument(const std::string& path, tinyxml2::XMLDocument& document);
+
+// The element's text when its first child is text (character data included),
+// unchanged; empty for a null element or one whose first child is not text.
+std::string ElementText(const tinyxml2::XMLElement* element);
+
+// The value of the attribute at 1-based `position` in document order, whatever
+// its name; null when the element has fewer attributes.
+const char* AttributeAt(const tinyxml2::XMLElement& element, int position);
+
+// Reads a size attribute as an unsigned decimal number: leading blanks are
+// skipped, a sign is accepted (minus negates modulo 2^32), reading stops at the
+// first non-digit ("512x" is 512). False when no digit follows, or when the
+// digits exceed 32 bits.
+bool ParseListSize(const char* text, std::uint32_t* size);
+
+}  // namespace velmora::manifest

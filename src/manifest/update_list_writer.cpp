@@ -1,0 +1,120 @@
+// Records applied files in the local update list and writes it back atomically.
+#include "manifest/update_list.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <tinyxml2.h>
+
+#include "manifest/list_document.h"
+#include "platform/encoding.h"
+#include "platform/file_system.h"
+
+namespace velmora::manifest {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Writes all of `data` to a fresh file at `path`; false on any short write or
+// a failed close, so a full disk is never mistaken for a written list.
+bool WriteWholeFile(const std::string& path, const char* data, std::size_t size) {
+  UniqueFile file(platform::OpenForBinaryWrite(path));
+  if (!file) return false;
+  const bool written = std::fwrite(data, 1, size, file.get()) == size;
+  return std::fclose(file.release()) == 0 && written;
+}
+
+}  // namespace
+
+struct UpdateListWriter::State {
+  tinyxml2::XMLDocument document;
+  tinyxml2::XMLElement* files = nullptr;
+  std::string localListPath;
+  bool listReplaced = false;
+};
+
+UpdateListWriter::UpdateListWriter() = default;
+UpdateListWriter::~UpdateListWriter() = default;
+
+UpdateListWriter::OpenResult UpdateListWriter::OpenForWriteBack(
+    const std::string& localListPath, const std::string& downloadedListPath) {
+  state_ = std::make_unique<State>();
+  state_->localListPath = localListPath;
+  // Without a local list the downloaded one is the starting point. It is only
+  // loaded, never moved: a run that ends before Save must not leave a local
+  // list naming versions that were never installed.
+  std::string sourcePath = localListPath;
+  if (!platform::PathExistsA(localListPath)) {
+    state_->listReplaced = true;
+    sourcePath = downloadedListPath;
+  }
+  if (!LoadListDocument(sourcePath, state_->document)) return OpenResult::kCannotLoad;
+  tinyxml2::XMLElement* root = state_->document.FirstChildElement("Velmorar");
+  if (root == nullptr) return OpenResult::kNoRoot;
+  tinyxml2::XMLElement* files = root->FirstChildElement("Files");
+  if (files == nullptr) return OpenResult::kNoFiles;
+  // The remote header stays; the file list is rebuilt from what this run applies.
+  if (state_->listReplaced) files->DeleteChildren();
+  state_->files = files;
+  return OpenResult::kOk;
+}
+
+bool UpdateListWriter::listReplaced() const { return state_ != nullptr && state_->listReplaced; }
+
+void UpdateListWriter::RecordAppliedFile(const FileEntry& entry) {
+  if (state_ == nullptr || state_->files == nullptr) return;
+  tinyxml2::XMLElement* files = state_->files;
+  if (entry.isNew) {
+    // Ver before Name, so that reading by position finds them again.
+    tinyxml2::XMLElement* element = state_->document.NewElement("File");
+    element->SetAttribute("Ver", entry.version.c_str());
+    element->SetAttribute("Name", entry.name.c_str());
+    files->InsertEndChild(element);
+    return;
+  }
+  for (tinyxml2::XMLElement* element = files->FirstChildElement("File"); element != nullptr;
+       element = element->NextSiblingElement()) {
+    const char* name = AttributeAt(*element, 2);
+    if (name != nullptr && entry.name == name) {
+      // Replaces an attribute named Ver, or appends one after the others; the
+      // element's attribute 1 is then left as it was.
+      element->SetAttribute("Ver", entry.version.c_str());
+      return;
+    }
+  }
+}
+
+bool UpdateListWriter::Save() {
+  if (state_ == nullptr || state_->files == nullptr) return false;
+  // Indented output; the byte-order mark is printed only when the loaded file
+  // had one.
+  tinyxml2::XMLPrinter printer(nullptr, false);
+  state_->document.Print(&printer);
+  const std::size_t size = std::strlen(printer.CStr());
+
+  const std::string& listPath = state_->localListPath;
+  const std::string tempPath = listPath + ".tmp";
+  const std::u16string wideTemp = platform::AnsiToWide(tempPath);
+  const std::u16string wideList = platform::AnsiToWide(listPath);
+  if (!WriteWholeFile(tempPath, printer.CStr(), size)) {
+    platform::RemoveFile(wideTemp);
+    return false;
+  }
+  if (platform::PathExistsA(listPath)) platform::TakeOverPermissions(wideList, wideTemp);
+  // The rename is what makes the new list visible, so its content must be on
+  // the disk first, or a power loss could leave an empty list behind.
+  if (!platform::FlushFileToDisk(wideTemp) ||
+      !platform::MoveFileReplacing(wideTemp, wideList)) {
+    platform::RemoveFile(wideTemp);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velmora::manifest
