@@ -50,6 +50,10 @@ void MakeStartable(const std::string& path) {
     ::dup2(null, 2);
     if (null > 2) ::close(null);
   }
+  // Nothing of the updater's (log file, lock) stays open in the program.
+  // The error pipe stays: it closes by itself on a successful exec.
+  if (errorPipe > 3) ::close_range(3, static_cast<unsigned>(errorPipe) - 1, 0);
+  ::close_range(static_cast<unsigned>(errorPipe) + 1, ~0U, 0);
   ::execv(path.c_str(), argv);
   const int error = errno;
   [[maybe_unused]] const ssize_t ignored = ::write(errorPipe, &error, sizeof(error));

@@ -1,0 +1,67 @@
+// Configures the logging library once and writes the updater's log lines.
+#include "diagnostics/logger.h"
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/FileAppender.hh>
+#include <log4cpp/OstreamAppender.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Priority.hh>
+
+#include <cstdio>
+#include <iostream>
+
+#include "platform/clock.h"
+#include "platform/encoding.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace velmora::diagnostics {
+
+namespace {
+
+constexpr char kPattern[] = "%d: %p %c %x:%m%n";
+
+log4cpp::Category& Root(void* root) { return *static_cast<log4cpp::Category*>(root); }
+
+}  // namespace
+
+void LogCategory::error(const std::string& message) { Root(root_).error(message); }
+
+void LogCategory::info(const std::string& message) { Root(root_).info(message); }
+
+Logger& Logger::Instance() {
+  static Logger* instance = nullptr;
+  if (instance != nullptr) return *instance;
+
+  log4cpp::Category& root = log4cpp::Category::getRoot();
+  auto* consoleLayout = new log4cpp::PatternLayout();
+  consoleLayout->setConversionPattern(kPattern);
+  auto* fileLayout = new log4cpp::PatternLayout();
+  fileLayout->setConversionPattern(kPattern);
+
+  auto* console = new log4cpp::OstreamAppender("osAppender", &std::cout);
+  console->setLayout(consoleLayout);
+
+  // Only the last level is made: the updater's own folder always exists. An
+  // existing folder is the normal case.
+  const std::u16string folder = platform::GetModuleDirectory() + u"log\\";
+  platform::CreateFolder(folder);
+
+  // The date is fixed now: a run past midnight keeps the file it started with.
+  const platform::LocalTime today = platform::ReadLocalTime();
+  char date[32];
+  std::snprintf(date, sizeof(date), "%04d-%02d-%02d.log", today.year, today.month, today.day);
+  const std::string path = platform::WideToAnsi(folder) + date;
+
+  auto* file = new log4cpp::FileAppender("fileAppender", platform::NativePath(path), true, 0644);
+  file->setLayout(fileLayout);
+
+  root.setPriority(700);
+  root.addAppender(console);
+  root.addAppender(file);
+
+  instance = new Logger(&root);
+  return *instance;
+}
+
+}  // namespace velmora::diagnostics

@@ -1,0 +1,13 @@
+// The POSIX program's entry point: the command line as wide text, then the updater.
+#include <string>
+#include <vector>
+
+#include "driver/startup.h"
+#include "platform/encoding.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::u16string> arguments;
+  arguments.reserve(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) arguments.push_back(velmora::platform::Utf8ToWide(argv[i]));
+  return velmora::driver::RunUpdater(arguments);
+}
