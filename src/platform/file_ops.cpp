@@ -1,0 +1,81 @@
+// Moves installed files aside and new ones into place, removes folder trees and checks sizes.
+#include "platform/file_ops.h"
+
+#include "platform/encoding.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace velmora::platform {
+namespace {
+
+// The attribute bit of a link or junction in the word of GetPathAttributes.
+constexpr std::uint32_t kAttributeReparsePoint = 0x400;
+
+}  // namespace
+
+bool ReplaceInstalledFile(std::string retiredPath, std::string installedPath, std::string newPath) {
+  const std::u16string retired = Utf8ToWide(retiredPath);
+  const std::u16string installed = AnsiToWide(installedPath);
+  const std::u16string incoming = AnsiToWide(newPath);
+
+  // A copy retired by an earlier update of the same file makes room first.
+  RemoveFile(retired);
+  CreateDirectoryChain(retiredPath);
+
+  std::uint32_t attributes = 0;
+  const bool hadInstalled = GetPathAttributes(installed, &attributes);
+  if (hadInstalled) {
+    // The installed file must leave its path before the new one takes it, so
+    // that its content survives at the retired location; if it cannot leave
+    // (locked, or no retire folder), the new file must not overwrite it.
+    if (!MoveFileReplacing(installed, retired)) return false;
+    TakeOverPermissions(retired, incoming);
+  }
+
+  CreateDirectoryChain(installedPath);
+  if (MoveFileReplacing(incoming, installed)) return true;
+
+  // The new file did not arrive: put the installed one back where it was.
+  if (hadInstalled) MoveFileReplacing(retired, installed);
+  return false;
+}
+
+bool DeleteDirectoryTree(std::u16string folder) {
+  // A folder that is itself a link (or junction) goes as a link: searching
+  // it would reach into whatever it points to.
+  std::u16string bare = folder;
+  while (bare.size() > 1 && (bare.back() == u'\\' || bare.back() == u'/')) bare.pop_back();
+  std::uint32_t attributes = 0;
+  if (GetPathAttributes(bare, &attributes) && (attributes & kAttributeReparsePoint) != 0) {
+    return RemoveFolder(bare) || RemoveFile(bare);
+  }
+  {
+    FolderSearch search;
+    if (!search.Start(folder + u"\\*.*")) return false;
+    // The search is closed at the end of this block, before the folder itself
+    // is removed; the first entry is the one Start made current.
+    do {
+      const std::u16string& name = search.Name();
+      const std::u16string path = folder + u"\\" + name;
+      if (search.IsLink()) {
+        // A link to a folder is removed as a folder link on Windows; never
+        // descend into it.
+        if (!RemoveFile(path)) RemoveFolder(path);
+      } else if (search.IsFolder()) {
+        if (name == u"." || name == u"..") continue;
+        DeleteDirectoryTree(path);
+      } else {
+        RemoveFile(path);
+      }
+    } while (search.Next());
+  }
+  return RemoveFolder(folder);
+}
+
+bool CheckFileSize(std::string path, std::uint32_t expectedSize) {
+  std::uint32_t size = 0;
+  if (!ReadFileSize32(AnsiToWide(path), &size)) return false;
+  return expectedSize == 0 || size == expectedSize;
+}
+
+}  // namespace velmora::platform

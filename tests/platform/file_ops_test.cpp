@@ -1,0 +1,265 @@
+// Tests of moving installed files aside, removing folder trees and checking sizes, on real files.
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/encoding.h"
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+namespace velmora::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using velmora::testing::TempFolder;
+
+constexpr char kHoldMarker[] = "VELMORA_FILE_OPS_HOLD";
+
+// Second-process role: keeps the file named by the marker open, says "ready",
+// waits (bounded) for its standard input to close, then prints what it still
+// reads through its open descriptor.
+struct HoldFileChild {
+  HoldFileChild() {
+    const char* path = std::getenv(kHoldMarker);
+    if (path == nullptr) return;
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) ::_exit(3);
+    if (::write(1, "ready\n", 6) != 6) ::_exit(4);
+    pollfd input{0, POLLIN, 0};
+    ::poll(&input, 1, 10000);
+    char buffer[256];
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
+    if (got > 0 && ::write(1, buffer, static_cast<size_t>(got)) != got) ::_exit(5);
+    ::_exit(0);
+  }
+} holdFileChild;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Reads from a descriptor until `count` bytes or the end arrived, waiting at
+// most `timeoutMs` in all.
+std::string ReadBounded(int fd, std::size_t count, int timeoutMs) {
+  std::string text;
+  while (text.size() < count && timeoutMs > 0) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) {
+      timeoutMs -= 100;
+      continue;
+    }
+    char buffer[256];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  return text;
+}
+
+class ReplaceInstalledFileTest : public ::testing::Test {
+ protected:
+  // The paths the update run builds for a file named "sub\x.bin".
+  std::string Installed() const { return temp_.Dir() + "sub\\x.bin"; }
+  std::string Incoming() const { return temp_.Dir() + "temp\\sub\\x.bin"; }
+  std::string Retired() const { return temp_.Dir() + ".RECYCLER\\sub\\x.bin"; }
+  fs::path InstalledFile() const { return temp_.Path() / "sub" / "x.bin"; }
+  fs::path IncomingFile() const { return temp_.Path() / "temp" / "sub" / "x.bin"; }
+  fs::path RetiredFile() const { return temp_.Path() / ".RECYCLER" / "sub" / "x.bin"; }
+
+  TempFolder temp_;
+};
+
+TEST_F(ReplaceInstalledFileTest, NewFileArrivesWhereNothingWasInstalled) {
+  WriteFile(IncomingFile(), "v2");
+  EXPECT_TRUE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
+  EXPECT_EQ(ReadAll(InstalledFile()), "v2");
+  EXPECT_FALSE(fs::exists(IncomingFile()));
+  EXPECT_FALSE(fs::exists(RetiredFile()));
+}
+
+TEST_F(ReplaceInstalledFileTest, InstalledFileIsRetiredInPlaceOfAnEarlierRetiredCopy) {
+  WriteFile(RetiredFile(), "v0");
+  WriteFile(InstalledFile(), "v1");
+  WriteFile(IncomingFile(), "v2");
+  EXPECT_TRUE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
+  EXPECT_EQ(ReadAll(InstalledFile()), "v2");
+  EXPECT_EQ(ReadAll(RetiredFile()), "v1");
+  EXPECT_FALSE(fs::exists(IncomingFile()));
+}
+
+TEST_F(ReplaceInstalledFileTest, MissingNewFileLeavesTheInstalledFileInPlace) {
+  WriteFile(InstalledFile(), "v1");
+  EXPECT_FALSE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
+  EXPECT_EQ(ReadAll(InstalledFile()), "v1");
+  EXPECT_FALSE(fs::exists(RetiredFile()));
+}
+
+TEST_F(ReplaceInstalledFileTest, InstalledFileThatCannotBeRetiredIsNeitherOverwrittenNorLost) {
+  // A file where the retire folder should be: nothing can be moved aside.
+  WriteFile(temp_.Path() / ".RECYCLER", "in the way");
+  WriteFile(InstalledFile(), "v1");
+  WriteFile(IncomingFile(), "v2");
+  EXPECT_FALSE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
+  EXPECT_EQ(ReadAll(InstalledFile()), "v1");
+  EXPECT_EQ(ReadAll(IncomingFile()), "v2");
+}
+
+TEST_F(ReplaceInstalledFileTest, NewFileTakesOverThePermissionBitsOfTheReplacedOne) {
+  WriteFile(InstalledFile(), "v1");
+  WriteFile(IncomingFile(), "v2");
+  fs::permissions(InstalledFile(), fs::perms(0750));
+  fs::permissions(IncomingFile(), fs::perms(0600));
+  EXPECT_TRUE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
+  EXPECT_EQ(fs::status(InstalledFile()).permissions() & fs::perms::all, fs::perms(0750));
+}
+
+TEST_F(ReplaceInstalledFileTest, RetiredPathIsReadAsUtf8) {
+  const std::string retired = temp_.Dir() + ".RECYCLER\\" + "\xC3\xA9t\xC3\xA9.bin";  // "été"
+  WriteFile(InstalledFile(), "v1");
+  WriteFile(IncomingFile(), "v2");
+  EXPECT_TRUE(ReplaceInstalledFile(retired, Installed(), Incoming()));
+  EXPECT_EQ(ReadAll(temp_.Path() / ".RECYCLER" / u8"\u00e9t\u00e9.bin"), "v1");
+}
+
+TEST_F(ReplaceInstalledFileTest, FileHeldOpenByAnotherProcessIsReplaced) {
+  WriteFile(InstalledFile(), "old content");
+  WriteFile(IncomingFile(), "new content");
+
+  int toChild[2];
+  int fromChild[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(fromChild), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+  posix_spawn_file_actions_addclose(&actions, toChild[1]);
+  posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+  const std::string marker = std::string(kHoldMarker) + "=" + InstalledFile().string();
+  char* argv[] = {const_cast<char*>("file_ops_test"), nullptr};
+  char* envp[] = {const_cast<char*>(marker.c_str()), nullptr};
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(toChild[0]);
+  ::close(fromChild[1]);
+  ASSERT_EQ(spawned, 0);
+
+  EXPECT_EQ(ReadBounded(fromChild[0], 6, 10000), "ready\n");
+  const bool replaced = ReplaceInstalledFile(Retired(), Installed(), Incoming());
+  ::close(toChild[1]);  // lets the child read on
+  const std::string seenByChild = ReadBounded(fromChild[0], 11, 10000);
+  ::close(fromChild[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(ReadAll(InstalledFile()), "new content");
+  EXPECT_EQ(ReadAll(RetiredFile()), "old content");
+  EXPECT_EQ(seenByChild, "old content");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+class DeleteDirectoryTreeTest : public ::testing::Test {
+ protected:
+  std::u16string Wide(const fs::path& path) const { return Utf8ToWide(path.string()); }
+  TempFolder temp_;
+};
+
+TEST_F(DeleteDirectoryTreeTest, MissingFolderFails) {
+  EXPECT_FALSE(DeleteDirectoryTree(Wide(temp_.Path() / "absent")));
+}
+
+TEST_F(DeleteDirectoryTreeTest, EmptyFolderIsRemoved) {
+  fs::create_directory(temp_.Path() / "empty");
+  EXPECT_TRUE(DeleteDirectoryTree(Wide(temp_.Path() / "empty")));
+  EXPECT_FALSE(fs::exists(temp_.Path() / "empty"));
+}
+
+TEST_F(DeleteDirectoryTreeTest, NestedFoldersAndFilesAreAllRemoved) {
+  const fs::path root = temp_.Path() / "tree";
+  WriteFile(root / "a.txt", "a");
+  WriteFile(root / "one" / "b.txt", "b");
+  WriteFile(root / "one" / "two" / "c.txt", "c");
+  fs::create_directories(root / "one" / "empty");
+  WriteFile(root / ".hidden", "h");
+  EXPECT_TRUE(DeleteDirectoryTree(Wide(root)));
+  EXPECT_FALSE(fs::exists(root));
+}
+
+TEST_F(DeleteDirectoryTreeTest, TrailingBackslashRemovesTheSameFolder) {
+  const fs::path root = temp_.Path() / "temp";
+  WriteFile(root / "sub" / "x.bin", "x");
+  EXPECT_TRUE(DeleteDirectoryTree(Utf8ToWide(temp_.Dir() + "temp\\")));
+  EXPECT_FALSE(fs::exists(root));
+}
+
+TEST_F(DeleteDirectoryTreeTest, LinksAreRemovedWithoutTouchingWhatTheyPointTo) {
+  const fs::path outside = temp_.Path() / "outside";
+  WriteFile(outside / "keep.txt", "keep");
+  WriteFile(outside / "deep" / "keep2.txt", "keep2");
+  const fs::path root = temp_.Path() / "tree";
+  WriteFile(root / "own.txt", "own");
+  fs::create_directory_symlink(outside, root / "folder-link");
+  fs::create_symlink(outside / "keep.txt", root / "file-link");
+  fs::create_symlink(temp_.Path() / "nowhere", root / "dangling-link");
+
+  EXPECT_TRUE(DeleteDirectoryTree(Wide(root)));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root)));
+  EXPECT_EQ(ReadAll(outside / "keep.txt"), "keep");
+  EXPECT_EQ(ReadAll(outside / "deep" / "keep2.txt"), "keep2");
+}
+
+TEST_F(DeleteDirectoryTreeTest, LinkGivenAsTheFolderItselfIsNotFollowed) {
+  const fs::path outside = temp_.Path() / "outside";
+  WriteFile(outside / "keep.txt", "keep");
+  fs::create_directory_symlink(outside, temp_.Path() / "link");
+  DeleteDirectoryTree(Wide(temp_.Path() / "link"));
+  EXPECT_EQ(ReadAll(outside / "keep.txt"), "keep");
+}
+
+class CheckFileSizeTest : public ::testing::Test {
+ protected:
+  TempFolder temp_;
+};
+
+TEST_F(CheckFileSizeTest, ZeroAcceptsAnyExistingFileButNotAMissingOne) {
+  WriteFile(temp_.Path() / "empty.bin", "");
+  WriteFile(temp_.Path() / "some.bin", "some");
+  EXPECT_TRUE(CheckFileSize(temp_.Dir() + "empty.bin", 0));
+  EXPECT_TRUE(CheckFileSize(temp_.Dir() + "some.bin", 0));
+  EXPECT_FALSE(CheckFileSize(temp_.Dir() + "missing.bin", 0));
+}
+
+TEST_F(CheckFileSizeTest, OnlyTheExactSizeMatches) {
+  WriteFile(temp_.Path() / "sub" / "f.bin", std::string(1234, 'x'));
+  const std::string path = temp_.Dir() + "sub\\f.bin";
+  EXPECT_TRUE(CheckFileSize(path, 1234));
+  EXPECT_FALSE(CheckFileSize(path, 1233));
+  EXPECT_FALSE(CheckFileSize(path, 1235));
+  // The file is not held: it can go at once.
+  EXPECT_TRUE(fs::remove(temp_.Path() / "sub" / "f.bin"));
+}
+
+}  // namespace
+}  // namespace velmora::platform
