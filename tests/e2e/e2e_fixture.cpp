@@ -1,0 +1,102 @@
+// The fixture of the end-to-end tests: a temporary installation of the built updater, a release and a server.
+#include "e2e/e2e_fixture.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <sstream>
+
+namespace velmora::e2e {
+
+void UpdaterTest::SetUp() {
+  // The single-instance lock is one per machine, so two tests (of this binary
+  // run in parallel by CTest, or another module's test starting the updater)
+  // must not run an updater at the same time.
+  serialFd_ = ::open("/tmp/velmora-e2e.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (serialFd_ >= 0) {
+    WaitUntil([&] { return ::flock(serialFd_, LOCK_EX | LOCK_NB) == 0; }, 240);
+  }
+  WaitUntil(InstanceLockIsFree, 30);
+
+  root_ = MakeTempFolder("velmora-e2e");
+  ASSERT_FALSE(root_.empty());
+  app_ = root_ + "/app";
+  release_ = root_ + "/release";
+  updaterOutput_ = root_ + "/updater.out";
+  ASSERT_TRUE(CopyFile(VELMORA_BINARY, App("Velmora")));
+  ASSERT_TRUE(CopyFile(TEST_HOST_BINARY, App("Host")));
+  ::mkdir(release_.c_str(), 0755);
+}
+
+void UpdaterTest::TearDown() {
+  if (!app_.empty()) EndProcessesRunningFrom(root_);
+  if (hostPid_ > 0) KillChild(hostPid_);
+  nginx_.Stop();
+  if (HasFailure() && !root_.empty()) {
+    std::cerr << DescribeLog(ReadLog(app_)) << "updater output:\n"
+              << ReadFile(updaterOutput_).substr(0, 4000) << "\n";
+  }
+  if (!root_.empty()) RemoveTree(root_);
+  if (serialFd_ >= 0) ::close(serialFd_);
+}
+
+void UpdaterTest::Publish(const std::string& appVersion, const std::vector<ReleaseFile>& files,
+                          const std::string& entryPoint) {
+  std::vector<ListFile> entries;
+  for (const ReleaseFile& file : files) {
+    ASSERT_TRUE(WriteFile(Release(KeyToPath(file.key)), file.content));
+    std::string size = file.size.empty() ? std::to_string(file.content.size()) : file.size;
+    if (size == "-") size.clear();
+    entries.push_back({file.version, file.key, size});
+  }
+  ASSERT_TRUE(WriteFile(Release("UpdateList.xml"), MakeUpdateList(appVersion, entryPoint, entries)));
+}
+
+void UpdaterTest::WriteLocalList(const std::string& appVersion, const std::vector<ListFile>& files) {
+  ASSERT_TRUE(WriteFile(App("UpdateList.xml"), MakeUpdateList(appVersion, "Host", files)));
+}
+
+void UpdaterTest::StartServer(const std::string& extraLocations) {
+  ASSERT_TRUE(nginx_.Start(root_ + "/nginx", release_, extraLocations)) << nginx_.ErrorLog();
+}
+
+void UpdaterTest::StartHost() {
+  hostPid_ = Spawn(App("Host"), {}, root_, root_ + "/host.out");
+  ASSERT_GT(hostPid_, 0);
+  ASSERT_TRUE(WaitForHostStarts(1));
+}
+
+ExitStatus UpdaterTest::RunUpdater(const std::vector<std::string>& arguments, double seconds) {
+  const pid_t updater = StartUpdater(arguments);
+  const ExitStatus status = WaitForChild(updater, seconds);
+  if (!status.ended) {
+    KillChild(updater);
+    ADD_FAILURE() << "the updater did not end within " << seconds << " s";
+  }
+  return status;
+}
+
+ExitStatus UpdaterTest::RunUpdate(const std::string& hostId) {
+  return RunUpdater({"start", nginx_.BaseUrl(), hostId});
+}
+
+pid_t UpdaterTest::StartUpdater(const std::vector<std::string>& arguments) {
+  // The working folder is not the installation: the updater finds its own.
+  return Spawn(App("Velmora"), arguments, root_, updaterOutput_);
+}
+
+std::vector<pid_t> UpdaterTest::HostStarts() const {
+  std::vector<pid_t> pids;
+  std::istringstream in(ReadFile(App("host-started.log")));
+  long pid = 0;
+  while (in >> pid) pids.push_back(static_cast<pid_t>(pid));
+  return pids;
+}
+
+bool UpdaterTest::WaitForHostStarts(std::size_t count, double seconds) const {
+  return WaitUntil([&] { return HostStarts().size() >= count; }, seconds);
+}
+
+}  // namespace velmora::e2e

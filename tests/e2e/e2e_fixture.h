@@ -1,0 +1,69 @@
+// The fixture of the end-to-end tests: a temporary installation of the built updater, a release and a server.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/process_support.h"
+
+namespace velmora::e2e {
+
+// One file of a release: its list key (backslashes, possibly doubled), its
+// version and content. The list announces the content's size unless `size`
+// says otherwise ("" keeps the real size, "-" writes no size attribute).
+struct ReleaseFile {
+  std::string key;
+  std::string version;
+  std::string content;
+  std::string size = "";
+};
+
+// Each test gets <root>/app (the installation: the built "Velmora" and the
+// test host as "Host"), <root>/release (the server's folder) and its own
+// nginx. Tests run one at a time across processes: the updater's lock is
+// system-wide.
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string App(const std::string& relative) const { return app_ + "/" + relative; }
+  std::string Release(const std::string& relative) const { return release_ + "/" + relative; }
+
+  // Writes the release files under their paths and the remote list.
+  void Publish(const std::string& appVersion, const std::vector<ReleaseFile>& files,
+               const std::string& entryPoint = "Host");
+  // Writes the local list of the installation.
+  void WriteLocalList(const std::string& appVersion, const std::vector<ListFile>& files);
+  // Starts nginx on the release folder; fails the test when it cannot.
+  void StartServer(const std::string& extraLocations = "");
+  // Starts the installed host as a child of the test and waits for its record.
+  void StartHost();
+  // Runs the installed updater to its end (bounded) with these arguments.
+  ExitStatus RunUpdater(const std::vector<std::string>& arguments, double seconds = 60);
+  // "start <server base URL> <host id>".
+  ExitStatus RunUpdate(const std::string& hostId);
+  // Starts the installed updater without waiting.
+  pid_t StartUpdater(const std::vector<std::string>& arguments);
+
+  std::vector<LogLine> Log() const { return ReadLog(app_); }
+  // The pids recorded by every start of the host, in order.
+  std::vector<pid_t> HostStarts() const;
+  bool WaitForHostStarts(std::size_t count, double seconds = 10) const;
+
+  std::string root_;
+  std::string app_;
+  std::string release_;
+  std::string updaterOutput_;
+  Nginx nginx_;
+  pid_t hostPid_ = -1;
+
+ private:
+  int serialFd_ = -1;
+};
+
+}  // namespace velmora::e2e

@@ -1,0 +1,103 @@
+// End-to-end tests of the self-update: the updater replaces itself, restarts, and the new one finishes the run.
+#include <sys/stat.h>
+
+#include "diagnostics/messages.h"
+#include "e2e/e2e_fixture.h"
+
+namespace velmora::e2e {
+namespace {
+
+namespace msg = velmora::diagnostics;
+
+class SelfUpdate : public UpdaterTest {
+ protected:
+  // Waits until the log ends a run and no updater runs from the installation.
+  bool WaitForRestartedRun(double seconds) {
+    return WaitUntil([&] {
+      if (CountMessage(Log(), msg::kUpdateFinished) == 0) return false;
+      for (pid_t pid : ProcessesRunningFrom(app_)) {
+        if (ExecutableOf(pid) != App("Host")) return false;
+      }
+      return true;
+    }, seconds);
+  }
+};
+
+TEST_F(SelfUpdate, ReplacesItselfAndTheRestartedUpdaterFinishesTheOtherFiles) {
+  const std::string original = ReadFile(App("Velmora"));
+  // Bytes after the end of an executable change its size, not its behaviour.
+  const std::string released = original + std::string(4096, '\x5A');
+  const std::string a1 = Bytes(100, 61), a2 = Bytes(120, 62);
+  ASSERT_TRUE(WriteFile(App("a.dll"), a1));
+  WriteLocalList("1.0", {{"1.0", "Velmora", ""}, {"1.0", "a.dll", ""}});
+  // "velmora" differs from the updater's name in case: an ordinary file.
+  Publish("2.0", {{"Velmora", "2.0", released}, {"a.dll", "2.0", a2}, {"velmora", "2.0", "ordinary"}});
+  StartServer();
+  StartHost();
+
+  const ExitStatus status = RunUpdate(std::to_string(hostPid_));
+  EXPECT_TRUE(status.exited && status.code == 0);
+  ASSERT_TRUE(WaitForRestartedRun(60)) << DescribeLog(Log());
+
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 8u) << DescribeLog(log);
+  const std::vector<std::string> selfUpdate = {msg::kSelfUpdateStarted, msg::kSelfDownloadFinished,
+                                               msg::kSelfReplaced, msg::kSelfVersionRecorded,
+                                               msg::kSelfRestarted};
+  for (std::size_t i = 0; i < selfUpdate.size(); ++i) {
+    EXPECT_EQ(log[i].level, "INFO") << i;
+    EXPECT_EQ(log[i].message, selfUpdate[i]) << DescribeLog(log);
+  }
+  // The restarted updater got host id 0: it cannot stop the host, and says so.
+  EXPECT_EQ(log[5].level, "ERROR");
+  EXPECT_EQ(log[5].message, msg::kTerminateHostFailed);
+  EXPECT_EQ(NormalizeSlashes(log[6].message), App("Host"));
+  EXPECT_EQ(log[7].message, msg::kUpdateFinished);
+
+  EXPECT_EQ(ReadFile(App("Velmora")), released);
+  EXPECT_EQ(ReadFile(App(".RECYCLER/Velmora")), original);
+  struct stat info;
+  ASSERT_EQ(::stat(App("Velmora").c_str(), &info), 0);
+  EXPECT_NE(info.st_mode & 0100, 0u) << "the new updater must stay executable";
+  EXPECT_EQ(ReadFile(App("a.dll")), a2);
+  EXPECT_EQ(ReadFile(App("velmora")), "ordinary");
+  EXPECT_FALSE(Exists(App("temp")));
+  // The first run fetched only the updater; the restarted one the rest.
+  EXPECT_EQ(nginx_.RequestedUris(),
+            (std::vector<std::string>{"/UpdateList.xml", "/Velmora", "/UpdateList.xml", "/a.dll",
+                                      "/velmora"}));
+  for (const Attributes& file : ReadFileElements(ReadFile(App("UpdateList.xml")))) {
+    EXPECT_EQ(AttributeValue(file, "Ver"), "2.0") << AttributeValue(file, "Name");
+  }
+  EXPECT_EQ(ReadFileElements(ReadFile(App("UpdateList.xml"))).size(), 3u);
+
+  EXPECT_TRUE(IsAlive(hostPid_)) << "host id 0 stops nothing";
+  ASSERT_TRUE(WaitForHostStarts(2));
+  EXPECT_TRUE(IsAlive(HostStarts()[1]));
+}
+
+TEST_F(SelfUpdate, WrongSizeOfTheNewUpdaterEndsTheRunWithoutRestart) {
+  const std::string original = ReadFile(App("Velmora"));
+  WriteLocalList("1.0", {{"1.0", "Velmora", ""}});
+  Publish("2.0", {{"Velmora", "2.0", original + "tail", std::to_string(original.size())}});
+  StartServer();
+  StartHost();
+
+  const ExitStatus status = RunUpdate(std::to_string(hostPid_));
+  EXPECT_TRUE(status.exited && status.code == 0);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 3u) << DescribeLog(log);
+  EXPECT_EQ(log[0].message, msg::kSelfUpdateStarted);
+  EXPECT_EQ(log[1].message, msg::kSelfDownloadFinished);
+  EXPECT_EQ(log[2].level, "ERROR");
+  EXPECT_EQ(log[2].message, msg::kSelfSizeCheckFailed);
+  EXPECT_EQ(ReadFile(App("Velmora")), original);
+  EXPECT_EQ(ReadFileElements(ReadFile(App("UpdateList.xml")))[0],
+            (Attributes{{"Ver", "1.0"}, {"Name", "Velmora"}}));
+  EXPECT_TRUE(IsAlive(hostPid_));
+  EXPECT_FALSE(WaitForHostStarts(2, 0.5));
+  EXPECT_TRUE(ProcessesRunningFrom(app_ + "/Velmora").empty());
+}
+
+}  // namespace
+}  // namespace velmora::e2e

@@ -1,0 +1,186 @@
+// End-to-end tests of the update run: a complete update, a first installation and the runs that end early.
+#include <sys/stat.h>
+
+#include "diagnostics/messages.h"
+#include "e2e/e2e_fixture.h"
+
+namespace velmora::e2e {
+namespace {
+
+namespace msg = velmora::diagnostics;
+
+class UpdateRun : public UpdaterTest {
+ protected:
+  std::string HostId() const { return std::to_string(hostPid_); }
+
+  // The two lines of a run in which everything succeeded.
+  void ExpectCompleteRunLog() {
+    const std::vector<LogLine> log = Log();
+    ASSERT_EQ(log.size(), 2u) << DescribeLog(log);
+    EXPECT_EQ(log[0].level, "INFO");
+    EXPECT_EQ(NormalizeSlashes(log[0].message), app_ + "/Host");
+    EXPECT_EQ(log[1].level, "INFO");
+    EXPECT_EQ(log[1].message, msg::kUpdateFinished);
+  }
+
+  // The host given on the command line was stopped and a new one started.
+  void ExpectHostRestarted() {
+    EXPECT_TRUE(WaitUntil([&] { return !IsAlive(hostPid_); }, 10)) << "the host was not stopped";
+    ASSERT_TRUE(WaitForHostStarts(2)) << "the host was not started again";
+    const pid_t restarted = HostStarts()[1];
+    EXPECT_NE(restarted, hostPid_);
+    EXPECT_TRUE(IsAlive(restarted));
+    EXPECT_EQ(ExecutableOf(restarted), App("Host"));
+  }
+};
+
+TEST_F(UpdateRun, CompleteRunRetiresOldFilesUnpacksThePackageAndRestartsTheHost) {
+  const std::string a1 = Bytes(3000, 1), b1 = Bytes(5000, 2), zh1 = Bytes(700, 3);
+  ASSERT_TRUE(WriteFile(App("a.dll"), a1));
+  ASSERT_TRUE(WriteFile(App("b.dll"), b1));
+  ASSERT_TRUE(WriteFile(App("lang/zh.dll"), zh1));
+  ASSERT_TRUE(WriteFile(App("skin/old.txt"), "from version 1"));
+  WriteLocalList("1.0", {{"1.0", "a.dll", "3000"}, {"1.0", "b.dll", "5000"},
+                         {"1.0", "lang\\zh.dll", "700"}, {"1.0", "skin.zip", ""}});
+
+  const std::string a2 = Bytes(4000, 11), b2 = Bytes(160 * 1024, 12);
+  const std::string zh2 = Bytes(900, 13), de2 = Bytes(1200, 14), logo = Bytes(500, 15);
+  const std::string zip = MakeZip({{"main.css", "body {}\n"}, {"img/", ""}, {"img/logo.png", logo}});
+  Publish("2.0", {{"a.dll", "2.0", a2},
+                  {"b.dll", "2.0", b2},
+                  {"lang\\zh.dll", "2.0", zh2},
+                  {"lang\\\\de.dll", "2.0", de2},
+                  {"skin.zip", "2.0", zip}});
+  // b.dll arrives slowly, so the test can look at the installation meanwhile.
+  StartServer("        location = /b.dll { limit_rate 200k; }\n");
+  StartHost();
+
+  const pid_t updater = StartUpdater({"start", nginx_.BaseUrl(), HostId()});
+  bool sawPartialDownload = false;
+  WaitUntil([&] {
+    struct stat info;
+    if (::stat(App("temp/b.dll").c_str(), &info) == 0 && info.st_size > 0 &&
+        static_cast<std::size_t>(info.st_size) < b2.size()) {
+      sawPartialDownload = true;
+      EXPECT_EQ(ReadFile(App("a.dll")), a1) << "a.dll was placed before b.dll had arrived";
+    }
+    return !IsAlive(updater);
+  }, 60);
+  const ExitStatus status = WaitForChild(updater, 10);
+  ASSERT_TRUE(status.exited);
+  EXPECT_EQ(status.code, 0);
+  EXPECT_TRUE(sawPartialDownload);
+
+  ExpectCompleteRunLog();
+  // Downloads in byte-wise key order; the doubled backslash is requested as one.
+  EXPECT_EQ(nginx_.RequestedUris(),
+            (std::vector<std::string>{"/UpdateList.xml", "/a.dll", "/b.dll", "/lang/de.dll",
+                                      "/lang/zh.dll", "/skin.zip"}));
+  EXPECT_EQ(ReadFile(App("a.dll")), a2);
+  EXPECT_EQ(ReadFile(App("b.dll")), b2);
+  EXPECT_EQ(ReadFile(App("lang/zh.dll")), zh2);
+  EXPECT_EQ(ReadFile(App("lang/de.dll")), de2);
+  EXPECT_EQ(ReadFile(App(".RECYCLER/a.dll")), a1);
+  EXPECT_EQ(ReadFile(App(".RECYCLER/b.dll")), b1);
+  EXPECT_EQ(ReadFile(App(".RECYCLER/lang/zh.dll")), zh1);
+  EXPECT_EQ(ListFiles(App("skin")), (std::vector<std::string>{"img/logo.png", "main.css"}));
+  EXPECT_EQ(ReadFile(App("skin/img/logo.png")), logo);
+  EXPECT_FALSE(Exists(App("skin.zip")));
+  EXPECT_FALSE(Exists(App("temp")));
+
+  const std::vector<Attributes> files = ReadFileElements(ReadFile(App("UpdateList.xml")));
+  ASSERT_EQ(files.size(), 5u);
+  for (const Attributes& file : files) {
+    EXPECT_EQ(AttributeValue(file, "Ver"), "2.0") << AttributeValue(file, "Name");
+  }
+  // The new file is appended under its key, exactly as the list spells it.
+  EXPECT_EQ(AttributeValue(files[4], "Name"), "lang\\\\de.dll");
+  ExpectHostRestarted();
+}
+
+TEST_F(UpdateRun, WithoutLocalListEveryFileIsNewAndTheListIsRebuilt) {
+  const std::string a2 = Bytes(100, 21), zh2 = Bytes(200, 22);
+  Publish("2.0", {{"lang\\zh.dll", "2.1", zh2}, {"a.dll", "2.0", a2}});
+  StartServer();
+  StartHost();
+
+  const ExitStatus status = RunUpdate(HostId());
+  EXPECT_TRUE(status.exited && status.code == 0);
+  ExpectCompleteRunLog();
+  EXPECT_EQ(ReadFile(App("a.dll")), a2);
+  EXPECT_EQ(ReadFile(App("lang/zh.dll")), zh2);
+
+  const std::string list = ReadFile(App("UpdateList.xml"));
+  EXPECT_NE(list.find("<Version>2.0</Version>"), std::string::npos) << list;
+  EXPECT_NE(list.find("<EntryPoint>Host</EntryPoint>"), std::string::npos) << list;
+  EXPECT_NE(list.find("<LastUpdateTime>"), std::string::npos) << list;
+  // One element per file, in the order of recording, with version and name only.
+  const std::vector<Attributes> expected = {{{"Ver", "2.0"}, {"Name", "a.dll"}},
+                                            {{"Ver", "2.1"}, {"Name", "lang\\zh.dll"}}};
+  EXPECT_EQ(ReadFileElements(list), expected) << list;
+  ExpectHostRestarted();
+}
+
+TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlone) {
+  const std::string a1 = Bytes(300, 31), a2 = Bytes(400, 32);
+  ASSERT_TRUE(WriteFile(App("a.dll"), a1));
+  StartServer();
+  StartHost();
+
+  struct Case {
+    std::string what;
+    std::string localVersion;
+    std::string localFileVersion;
+    std::string remoteList;  // empty: no list on the server
+    std::string level;
+    std::string message;
+  };
+  const std::vector<ListFile> remoteFiles = {{"2.0", "a.dll", "400"}};
+  const std::string good = MakeUpdateList("2.0", "Host", remoteFiles);
+  std::string noFiles = good;
+  noFiles.erase(noFiles.find("    <Files>"), noFiles.find("</Velmorar>") - noFiles.find("    <Files>"));
+  const std::vector<Case> cases = {
+      {"local version newer", "3.0", "1.0", good, "INFO", msg::kNoUpdateNeeded},
+      {"every file current", "2.0", "2.0", good, "ERROR", msg::kNothingToUpdate},
+      {"no list on the server", "1.0", "1.0", "", "ERROR", msg::kListDownloadFailed},
+      {"no Files element", "1.0", "1.0", noFiles, "ERROR", msg::kListParseFailed},
+      {"a name leaving the folder", "1.0", "1.0",
+       MakeUpdateList("2.0", "Host", {{"2.0", "..\\escaped.dll", "400"}}), "ERROR",
+       msg::kListParseFailed},
+      {"an absolute name", "1.0", "1.0",
+       MakeUpdateList("2.0", "Host", {{"2.0", "\\tmp\\escaped.dll", "400"}}), "ERROR",
+       msg::kListParseFailed},
+      {"empty entry point", "1.0", "1.0", MakeUpdateList("2.0", "", remoteFiles), "ERROR",
+       msg::kApplicationParseFailed},
+  };
+  ASSERT_TRUE(WriteFile(Release("a.dll"), a2));
+  ASSERT_TRUE(WriteFile(Release("escaped.dll"), a2));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveTree(App("log"));
+    RemoveTree(App("temp"));
+    WriteLocalList(c.localVersion, {{c.localFileVersion, "a.dll", "300"}});
+    const std::string localList = ReadFile(App("UpdateList.xml"));
+    RemoveTree(Release("UpdateList.xml"));
+    if (!c.remoteList.empty()) {
+      ASSERT_TRUE(WriteFile(Release("UpdateList.xml"), c.remoteList));
+    }
+
+    const ExitStatus status = RunUpdate(HostId());
+    EXPECT_TRUE(status.exited && status.code == 0);
+    const std::vector<LogLine> log = Log();
+    ASSERT_EQ(log.size(), 1u) << DescribeLog(log);
+    EXPECT_EQ(log[0].level, c.level);
+    EXPECT_EQ(log[0].message, c.message) << DescribeLog(log);
+    EXPECT_EQ(ReadFile(App("a.dll")), a1);
+    EXPECT_EQ(ReadFile(App("UpdateList.xml")), localList);
+    EXPECT_FALSE(Exists(App(".RECYCLER")));
+    EXPECT_FALSE(Exists(root_ + "/escaped.dll"));
+    EXPECT_FALSE(Exists("/tmp/escaped.dll"));
+    EXPECT_TRUE(IsAlive(hostPid_));
+  }
+  EXPECT_FALSE(WaitForHostStarts(2, 0.3)) << "no early end may start the host";
+}
+
+}  // namespace
+}  // namespace velmora::e2e
