@@ -35,8 +35,9 @@ void UpdaterTest::TearDown() {
   if (hostPid_ > 0) KillChild(hostPid_);
   nginx_.Stop();
   if (HasFailure() && !root_.empty()) {
-    std::cerr << DescribeLog(ReadLog(app_)) << "updater output:\n"
-              << ReadFile(updaterOutput_).substr(0, 4000) << "\n";
+    const std::string output = ReadFile(updaterOutput_);
+    std::cerr << DescribeLog(ReadLog(app_)) << "updater output (end):\n"
+              << output.substr(output.size() > 1500 ? output.size() - 1500 : 0) << "\n";
   }
   if (!root_.empty()) RemoveTree(root_);
   if (serialFd_ >= 0) ::close(serialFd_);

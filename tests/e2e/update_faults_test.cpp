@@ -142,7 +142,9 @@ TEST_F(UpdateFaults, FailedReplacementAndUnpackingAreLoggedAndNotRecorded) {
   const std::size_t requestsBefore = nginx_.RequestedUris().size();
   const ExitStatus again = RunUpdate(std::to_string(HostStarts()[1]));
   EXPECT_TRUE(again.exited && again.code == 0);
-  EXPECT_EQ(Levels(), (std::vector<std::string>{"INFO", "INFO"})) << DescribeLog(Log());
+  // The failed unpacking had left no skin folder to remove.
+  EXPECT_EQ(Levels(), (std::vector<std::string>{"ERROR", "INFO", "INFO"})) << DescribeLog(Log());
+  EXPECT_EQ(Log()[0].message.rfind(msg::kPackageFolderDeleteFailed, 0), 0u);
   const std::vector<std::string> uris = nginx_.RequestedUris();
   EXPECT_EQ(std::vector<std::string>(uris.begin() + static_cast<long>(requestsBefore), uris.end()),
             (std::vector<std::string>{"/UpdateList.xml", "/b.dll", "/skin.zip"}));

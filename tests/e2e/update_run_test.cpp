@@ -43,7 +43,7 @@ TEST_F(UpdateRun, CompleteRunRetiresOldFilesUnpacksThePackageAndRestartsTheHost)
   WriteLocalList("1.0", {{"1.0", "a.dll", "3000"}, {"1.0", "b.dll", "5000"},
                          {"1.0", "lang\\zh.dll", "700"}, {"1.0", "skin.zip", ""}});
 
-  const std::string a2 = Bytes(4000, 11), b2 = Bytes(160 * 1024, 12);
+  const std::string a2 = Bytes(4000, 11), b2 = Bytes(40 * 1024, 12);
   const std::string zh2 = Bytes(900, 13), de2 = Bytes(1200, 14), logo = Bytes(500, 15);
   const std::string zip = MakeZip({{"main.css", "body {}\n"}, {"img/", ""}, {"img/logo.png", logo}});
   Publish("2.0", {{"a.dll", "2.0", a2},
@@ -51,8 +51,9 @@ TEST_F(UpdateRun, CompleteRunRetiresOldFilesUnpacksThePackageAndRestartsTheHost)
                   {"lang\\zh.dll", "2.0", zh2},
                   {"lang\\\\de.dll", "2.0", de2},
                   {"skin.zip", "2.0", zip}});
-  // b.dll arrives slowly, so the test can look at the installation meanwhile.
-  StartServer("        location = /b.dll { limit_rate 200k; }\n");
+  // b.dll arrives slowly (nginx sends one second's worth at once, the rest
+  // over about 1.5 s), so the test can look at the installation meanwhile.
+  StartServer("        location = /b.dll { limit_rate 16k; }\n");
   StartHost();
 
   const pid_t updater = StartUpdater({"start", nginx_.BaseUrl(), HostId()});
