@@ -1,0 +1,488 @@
+// Checks the Win32 backend against real Win32 behaviour: text conversions, folders, moves, locks, processes, crash dumps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/crash_handler.h"
+#include "platform/encoding.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "platform/instance_lock.h"
+#include "platform/names.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/win32/win32.h"
+// Junctions are made with a device control the lean Windows header leaves out.
+#include <winioctl.h>
+
+namespace vp = velmora::platform;
+namespace win32 = velmora::platform::win32;
+
+namespace {
+
+// A test that needs a second process starts a copy of this binary with these
+// variables set; the role runs before GoogleTest and ends the process.
+constexpr wchar_t kRoleVariable[] = L"VELMORA_WIN32_CHILD";
+constexpr wchar_t kArgumentVariable[] = L"VELMORA_WIN32_ARG";
+constexpr DWORD kChildWaitMs = 60000;
+
+std::u16string ReadVariable(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+  if (length == 0 || length >= 1024) return std::u16string();
+  return win32::FromWide(value);
+}
+
+bool WriteWholeFile(const std::u16string& path, const std::string& content) {
+  win32::FileHandle file(::CreateFileW(win32::AsWide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file.IsValid() &&
+         ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+         written == content.size();
+}
+
+std::string ReadWholeFile(const std::u16string& path) {
+  win32::FileHandle file(::CreateFileW(win32::AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  char buffer[4096];
+  DWORD read = 0;
+  while (file.IsValid() && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    content.append(buffer, read);
+  }
+  return content;
+}
+
+// Writes the module directory and the arguments after the program name, one
+// per line, then renames the file into place so the parent never reads half.
+void ReportSelf(const std::u16string& reportPath) {
+  std::string text = vp::WideToUtf8(vp::GetModuleDirectory()) + "\n";
+  int count = 0;
+  LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  for (int i = 1; arguments != nullptr && i < count; ++i) text += vp::WideToUtf8(win32::FromWide(arguments[i])) + "\n";
+  ::LocalFree(arguments);
+  const std::u16string partial = reportPath + u".part";
+  if (WriteWholeFile(partial, text)) ::MoveFileExW(win32::AsWide(partial), win32::AsWide(reportPath), 1);
+}
+
+int RunChildRoleIfAsked() {
+  const std::u16string role = ReadVariable(kRoleVariable);
+  if (role.empty()) return 0;
+  const std::u16string argument = ReadVariable(kArgumentVariable);
+  if (role == u"hold") {
+    ::Sleep(kChildWaitMs);  // the parent ends it long before
+    ::ExitProcess(0);
+  }
+  if (role == u"lock") ::ExitProcess(vp::AcquireInstanceLock(argument) ? 10 : 11);
+  if (role == u"report") {
+    ReportSelf(argument);
+    ::ExitProcess(0);
+  }
+  if (role == u"crash") {
+    vp::InstallCrashHandler();
+    volatile std::uintptr_t address = 0;
+    *reinterpret_cast<volatile int*>(address) = 1;
+    ::ExitProcess(2);  // not reached: the fault ends the process
+  }
+  ::ExitProcess(99);
+}
+
+[[maybe_unused]] const int kChildRole = RunChildRoleIfAsked();
+
+std::u16string OwnExecutable() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return win32::FromWide(path);
+}
+
+// Removes a test folder whatever it holds: read-only files, and links, which
+// are removed as links.
+void RemoveTree(const std::u16string& folder) {
+  WIN32_FIND_DATAW data{};
+  win32::FindHandle search(::FindFirstFileW(win32::AsWide(folder + u"*"), &data));
+  while (search.IsValid()) {
+    const std::u16string name = win32::FromWide(data.cFileName);
+    const std::u16string path = folder + name;
+    if (name != u"." && name != u"..") {
+      ::SetFileAttributesW(win32::AsWide(path), FILE_ATTRIBUTE_NORMAL);
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!::RemoveDirectoryW(win32::AsWide(path))) ::DeleteFileW(win32::AsWide(path));
+      } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(path + u"\\");
+      } else {
+        ::DeleteFileW(win32::AsWide(path));
+      }
+    }
+    if (!::FindNextFileW(search.Get(), &data)) break;
+  }
+  search.Reset();
+  ::RemoveDirectoryW(win32::AsWide(folder));
+}
+
+// Makes `link` a junction (a mount point) to `target`, as mklink /J does.
+bool CreateJunction(const std::u16string& link, const std::u16string& target) {
+  if (!::CreateDirectoryW(win32::AsWide(link), nullptr)) return false;
+  win32::FileHandle handle(::CreateFileW(win32::AsWide(link), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsValid()) return false;
+  const std::u16string substitute = u"\\??\\" + target;
+  // The mount-point layout: tag, data length, reserved, then the offsets and
+  // lengths of the substitute and print names, then both names with NULs.
+  struct {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteLength;
+    WORD printOffset;
+    WORD printLength;
+    wchar_t names[1024];
+  } buffer{};
+  const WORD substituteBytes = static_cast<WORD>(substitute.size() * 2);
+  const WORD printBytes = static_cast<WORD>(target.size() * 2);
+  buffer.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  buffer.substituteOffset = 0;
+  buffer.substituteLength = substituteBytes;
+  buffer.printOffset = static_cast<WORD>(substituteBytes + 2);
+  buffer.printLength = printBytes;
+  std::copy(substitute.begin(), substitute.end(), buffer.names);
+  std::copy(target.begin(), target.end(), buffer.names + substitute.size() + 1);
+  buffer.dataLength = static_cast<WORD>(8 + substituteBytes + 2 + printBytes + 2);
+  DWORD returned = 0;
+  return ::DeviceIoControl(handle.Get(), FSCTL_SET_REPARSE_POINT, &buffer, buffer.dataLength + 8u, nullptr, 0,
+                           &returned, nullptr) != FALSE;
+}
+
+// A child started from a copy of this binary; ended and waited for at the end.
+class ChildProcess {
+ public:
+  bool Start(const std::u16string& executable, const std::u16string& role, const std::u16string& argument) {
+    ::SetEnvironmentVariableW(kRoleVariable, win32::AsWide(role));
+    ::SetEnvironmentVariableW(kArgumentVariable, win32::AsWide(argument));
+    std::u16string commandLine = u"\"" + executable + u"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION information{};
+    const BOOL started = ::CreateProcessW(win32::AsWide(executable), const_cast<wchar_t*>(win32::AsWide(commandLine)),
+                                          nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &information);
+    ::SetEnvironmentVariableW(kRoleVariable, nullptr);
+    ::SetEnvironmentVariableW(kArgumentVariable, nullptr);
+    if (!started) return false;
+    ::CloseHandle(information.hThread);
+    process_.Reset(information.hProcess);
+    id_ = information.dwProcessId;
+    return true;
+  }
+  // The exit code, or STILL_ACTIVE when the child did not end in time.
+  DWORD WaitForExit(DWORD milliseconds = kChildWaitMs) {
+    if (::WaitForSingleObject(process_.Get(), milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process_.Get(), &code);
+    return code;
+  }
+  DWORD Id() const { return id_; }
+  ~ChildProcess() {
+    if (!process_.IsValid()) return;
+    if (::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.Get(), 1);
+    ::WaitForSingleObject(process_.Get(), 10000);
+  }
+
+ private:
+  win32::KernelHandle process_;
+  DWORD id_ = 0;
+};
+
+// Owns a fresh folder below the user's temporary folder, ending in "\".
+class Win32BackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    static int counter = 0;
+    folder_ = win32::FromWide(temp) + u"velmora-win32-" + Number(::GetCurrentProcessId()) + u"-" +
+              Number(static_cast<DWORD>(++counter)) + u"\\";
+    RemoveTree(folder_);
+    ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_), nullptr));
+  }
+  void TearDown() override { RemoveTree(folder_); }
+
+  static std::u16string Number(DWORD value) { return vp::Utf8ToWide(std::to_string(value)); }
+  std::string AnsiFolder() const { return vp::WideToAnsi(folder_); }
+  bool Exists(const std::u16string& path) const { return ::GetFileAttributesW(win32::AsWide(path)) != INVALID_FILE_ATTRIBUTES; }
+  // A copy of this test binary at folder_ + relative, ready to run as a child.
+  std::u16string CopyOfSelf(const std::u16string& relative) {
+    const std::u16string target = folder_ + relative;
+    if (!::CopyFileW(win32::AsWide(OwnExecutable()), win32::AsWide(target), FALSE)) return std::u16string();
+    return target;
+  }
+
+  std::u16string folder_;
+};
+
+TEST_F(Win32BackendTest, AnsiIsTheActiveCodePageAndSubstitutesWhatItCannotHold) {
+  EXPECT_EQ(vp::WideToAnsi(u"plain ASCII"), "plain ASCII");
+  EXPECT_EQ(vp::AnsiToWide("plain ASCII"), u"plain ASCII");
+  const UINT codePage = ::GetACP();
+  if (codePage == 1252) {
+    EXPECT_EQ(vp::WideToAnsi(u"caf\u00e9"), "caf\xe9");
+    EXPECT_EQ(vp::AnsiToWide("caf\xe9"), u"caf\u00e9");
+    // U+4E2D has no place in code page 1252: its default character stands in.
+    EXPECT_EQ(vp::WideToAnsi(u"a\u4e2db"), "a?b");
+  } else if (codePage == 936) {
+    EXPECT_EQ(vp::WideToAnsi(u"\u4e2d"), "\xd6\xd0");
+    EXPECT_EQ(vp::AnsiToWide("\xd6\xd0"), u"\u4e2d");
+    EXPECT_EQ(vp::WideToAnsi(u"a\u0e01b"), "a?b");
+  } else {
+    GTEST_SKIP() << "no expectations for code page " << codePage;
+  }
+}
+
+TEST_F(Win32BackendTest, MalformedUtf8BecomesReplacementCharacterAndNulEndsTheText) {
+  EXPECT_EQ(vp::Utf8ToWide("a\xff" "b"), u"a\ufffdb");
+  EXPECT_EQ(vp::Utf8ToWide("\xe4\xb8\xad"), u"\u4e2d");
+  EXPECT_EQ(vp::WideToUtf8(u"\u4e2d\U0001F600"), "\xe4\xb8\xad\xf0\x9f\x98\x80");
+  EXPECT_EQ(vp::Utf8ToWide(std::string("ab\0cd", 5)), u"ab");
+  EXPECT_EQ(vp::WideToAnsi(std::u16string(u"ab\0cd", 5)), "ab");
+  EXPECT_EQ(vp::WideToUtf8(u""), "");
+  EXPECT_EQ(vp::AnsiToWide(""), u"");
+}
+
+TEST_F(Win32BackendTest, ModuleDirectoryIsTheRunningExecutablesFolderWithBackslash) {
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"sub"), nullptr));
+  const std::u16string child = CopyOfSelf(u"sub\\x.exe");
+  ASSERT_FALSE(child.empty());
+  ChildProcess process;
+  ASSERT_TRUE(process.Start(child, u"report", folder_ + u"report.txt"));
+  ASSERT_EQ(process.WaitForExit(), 0u);
+  EXPECT_EQ(ReadWholeFile(folder_ + u"report.txt"), vp::WideToUtf8(folder_) + "sub\\\n");
+}
+
+TEST_F(Win32BackendTest, DirectoryChainCreatesDriveLetterFoldersOutermostFirst) {
+  const std::string base = AnsiFolder();
+  vp::CreateDirectoryChain(base + "a\\b\\c.bin");
+  EXPECT_TRUE(Exists(folder_ + u"a\\b"));
+  EXPECT_FALSE(Exists(folder_ + u"a\\b\\c.bin"));
+  vp::CreateDirectoryChain(base + "d\\e\\");
+  EXPECT_TRUE(Exists(folder_ + u"d\\e"));
+  // Forward slashes are no separators: "f/g" is one name whose parent is missing.
+  vp::CreateDirectoryChain(base + "f/g\\h.bin");
+  EXPECT_FALSE(Exists(folder_ + u"f"));
+  ASSERT_EQ(base[1], ':');
+  EXPECT_EQ(vp::RetireFolderFor(base), base.substr(0, 1) + ":\\RECYCLER\\");
+  EXPECT_EQ(vp::RetireFolderFor("\\\\server\\share\\app\\"), "\\\\server\\share\\app\\.RECYCLER\\");
+}
+
+TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
+  const std::u16string running = CopyOfSelf(u"host.exe");
+  ASSERT_FALSE(running.empty());
+  ChildProcess host;
+  ASSERT_TRUE(host.Start(running, u"hold", u""));
+  ::Sleep(200);  // let the loader map the image
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"new.exe", "new content"));
+  // The loader shares a running image for delete but not for write.
+  EXPECT_FALSE(win32::FileHandle(::CreateFileW(win32::AsWide(running), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+                   .IsValid());
+  EXPECT_TRUE(vp::ReplaceInstalledFile(vp::WideToUtf8(folder_ + u"retired\\host.exe"), vp::WideToAnsi(running),
+                                       vp::WideToAnsi(folder_ + u"new.exe")));
+  EXPECT_EQ(ReadWholeFile(running), "new content");
+  EXPECT_TRUE(Exists(folder_ + u"retired\\host.exe"));
+  EXPECT_FALSE(Exists(folder_ + u"new.exe"));
+}
+
+TEST_F(Win32BackendTest, MoveNeedsDeleteSharingFromEveryOtherOpener) {
+  const std::u16string path = folder_ + u"open.dat";
+  ASSERT_TRUE(WriteWholeFile(path, "data"));
+  {
+    win32::FileHandle withDelete(::CreateFileW(win32::AsWide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(withDelete.IsValid());
+    EXPECT_TRUE(vp::MoveFileReplacing(path, folder_ + u"moved.dat"));
+  }
+  win32::FileHandle withoutDelete(::CreateFileW(win32::AsWide(folder_ + u"moved.dat"), GENERIC_READ, FILE_SHARE_READ,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(withoutDelete.IsValid());
+  EXPECT_FALSE(vp::MoveFileReplacing(folder_ + u"moved.dat", path));
+  EXPECT_TRUE(Exists(folder_ + u"moved.dat"));
+}
+
+TEST_F(Win32BackendTest, TreeWithReadOnlyFileIsKeptAndReportsFailure) {
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"tree"), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"tree\\inner"), nullptr));
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"tree\\inner\\locked.txt", "x"));
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"tree\\plain.txt", "y"));
+  ASSERT_TRUE(::SetFileAttributesW(win32::AsWide(folder_ + u"tree\\inner\\locked.txt"), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(vp::DeleteDirectoryTree(folder_ + u"tree"));
+  EXPECT_TRUE(Exists(folder_ + u"tree\\inner\\locked.txt"));
+  EXPECT_FALSE(Exists(folder_ + u"tree\\plain.txt"));
+  ASSERT_TRUE(::SetFileAttributesW(win32::AsWide(folder_ + u"tree\\inner\\locked.txt"), FILE_ATTRIBUTE_NORMAL));
+  // A trailing backslash joins entries with a doubled one, which Windows reads as one.
+  EXPECT_TRUE(vp::DeleteDirectoryTree(folder_ + u"tree\\"));
+  EXPECT_FALSE(Exists(folder_ + u"tree"));
+  EXPECT_FALSE(vp::DeleteDirectoryTree(folder_ + u"tree"));
+}
+
+TEST_F(Win32BackendTest, SizeCheckComparesExactlyAndReleasesTheFile) {
+  const std::u16string path = folder_ + u"sized.bin";
+  ASSERT_TRUE(WriteWholeFile(path, std::string(1234, 'z')));
+  const std::string ansi = vp::WideToAnsi(path);
+  EXPECT_TRUE(vp::CheckFileSize(ansi, 0));
+  EXPECT_TRUE(vp::CheckFileSize(ansi, 1234));
+  EXPECT_FALSE(vp::CheckFileSize(ansi, 1233));
+  EXPECT_FALSE(vp::CheckFileSize(ansi, 1235));
+  EXPECT_FALSE(vp::CheckFileSize(vp::WideToAnsi(folder_ + u"missing.bin"), 0));
+  EXPECT_FALSE(vp::CheckFileSize(AnsiFolder() + "", 0)) << "a folder is no file";
+  // Nothing stays open: the file can be deleted at once.
+  EXPECT_TRUE(::DeleteFileW(win32::AsWide(path)));
+  ASSERT_TRUE(WriteWholeFile(path, ""));
+  EXPECT_TRUE(vp::CheckFileSize(vp::WideToAnsi(path), 0));
+}
+
+TEST_F(Win32BackendTest, SizeCheckOpensAFileOthersAreOnlyReading) {
+  const std::u16string path = folder_ + u"shared.bin";
+  ASSERT_TRUE(WriteWholeFile(path, "abc"));
+  win32::FileHandle reader(::CreateFileW(win32::AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(reader.IsValid());
+  EXPECT_TRUE(vp::CheckFileSize(vp::WideToAnsi(path), 3));
+}
+
+TEST_F(Win32BackendTest, JunctionInsideATreeIsRemovedAsALink) {
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"outside"), nullptr));
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"outside\\keep.txt", "keep"));
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"tree"), nullptr));
+  if (!CreateJunction(folder_ + u"tree\\link", folder_ + u"outside")) GTEST_SKIP() << "no junctions here";
+  vp::FolderSearch search;
+  ASSERT_TRUE(search.Start(folder_ + u"tree\\*.*"));
+  bool sawLink = false;
+  do {
+    if (search.Name() == u"link") sawLink = search.IsLink() && !search.IsFolder();
+  } while (search.Next());
+  EXPECT_TRUE(sawLink);
+  EXPECT_TRUE(vp::DeleteDirectoryTree(folder_ + u"tree"));
+  EXPECT_FALSE(Exists(folder_ + u"tree"));
+  EXPECT_EQ(ReadWholeFile(folder_ + u"outside\\keep.txt"), "keep");
+}
+
+TEST_F(Win32BackendTest, NamedMutexReportsASecondCreationInAnyProcess) {
+  const std::u16string name = u"Velmora_Test_" + Number(::GetCurrentProcessId()) + u"_" + Number(::GetTickCount());
+  EXPECT_TRUE(vp::AcquireInstanceLock(name));
+  EXPECT_FALSE(vp::AcquireInstanceLock(name));  // 183 for the second creation
+  const std::u16string child = CopyOfSelf(u"second.exe");
+  ASSERT_FALSE(child.empty());
+  ChildProcess held;
+  ASSERT_TRUE(held.Start(child, u"lock", name));
+  EXPECT_EQ(held.WaitForExit(), 11u);
+  ChildProcess free;
+  ASSERT_TRUE(free.Start(child, u"lock", name + u"_free"));
+  EXPECT_EQ(free.WaitForExit(), 10u);
+}
+
+TEST_F(Win32BackendTest, TerminatesExactlyTheNamedProcessAndRefusesIdZero) {
+  EXPECT_FALSE(vp::TerminateProcessById(0));
+  EXPECT_FALSE(vp::TerminateProcessById(4294967295u));
+  const std::u16string child = CopyOfSelf(u"victim.exe");
+  ASSERT_FALSE(child.empty());
+  ChildProcess victim;
+  ASSERT_TRUE(victim.Start(child, u"hold", u""));
+  EXPECT_TRUE(vp::TerminateProcessById(victim.Id()));
+  EXPECT_EQ(victim.WaitForExit(10000), 0u);  // the exit code TerminateProcess was given
+}
+
+TEST_F(Win32BackendTest, StartedProgramGetsTheSplitParameters) {
+  const std::u16string child = CopyOfSelf(u"started.exe");
+  ASSERT_FALSE(child.empty());
+  const std::u16string report = folder_ + u"started.txt";
+  ::SetEnvironmentVariableW(kRoleVariable, L"report");
+  ::SetEnvironmentVariableW(kArgumentVariable, win32::AsWide(report));
+  const bool started = vp::StartProgram(child, u"one \"two three\" x\\\"y");
+  ::SetEnvironmentVariableW(kRoleVariable, nullptr);
+  ::SetEnvironmentVariableW(kArgumentVariable, nullptr);
+  ASSERT_TRUE(started);
+  for (int waited = 0; waited < 30000 && !Exists(report); waited += 50) ::Sleep(50);
+  EXPECT_EQ(ReadWholeFile(report), vp::WideToUtf8(folder_) + "\none\ntwo three\nx\"y\n");
+  EXPECT_FALSE(vp::StartProgram(folder_ + u"missing.exe", u""));
+}
+
+TEST_F(Win32BackendTest, CrashFilterWritesANamedMinidumpBesideTheExecutable) {
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"app"), nullptr));
+  const std::u16string child = CopyOfSelf(u"app\\Velmora.exe");
+  ASSERT_FALSE(child.empty());
+  ChildProcess crashing;
+  ASSERT_TRUE(crashing.Start(child, u"crash", u""));
+  EXPECT_EQ(crashing.WaitForExit(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+  std::vector<std::u16string> dumps;
+  vp::FolderSearch search;
+  ASSERT_TRUE(search.Start(folder_ + u"app\\Error\\*.*"));
+  do {
+    if (!search.IsFolder()) dumps.push_back(search.Name());
+  } while (search.Next());
+  ASSERT_EQ(dumps.size(), 1u) << "one fault, one dump";
+  const std::string name = vp::WideToUtf8(dumps[0]);
+  ASSERT_EQ(name.size(), std::string("[Velmora.exe][20261208101530].dmp").size()) << name;
+  EXPECT_EQ(name.substr(0, 14), "[Velmora.exe][");
+  EXPECT_EQ(name.find_first_not_of("0123456789", 14), 28u) << name;
+  EXPECT_EQ(name.substr(28), "].dmp");
+  EXPECT_EQ(ReadWholeFile(folder_ + u"app\\Error\\" + dumps[0]).substr(0, 4), "MDMP");
+}
+
+TEST_F(Win32BackendTest, CrashWithAFileNamedErrorWritesNothingAndStillEnds) {
+  ASSERT_TRUE(::CreateDirectoryW(win32::AsWide(folder_ + u"app"), nullptr));
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"app\\Error", "not a folder"));
+  const std::u16string child = CopyOfSelf(u"app\\Velmora.exe");
+  ASSERT_FALSE(child.empty());
+  ChildProcess crashing;
+  ASSERT_TRUE(crashing.Start(child, u"crash", u""));
+  EXPECT_EQ(crashing.WaitForExit(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_EQ(ReadWholeFile(folder_ + u"app\\Error"), "not a folder");
+}
+
+TEST_F(Win32BackendTest, WrittenFileTakesAttributesAndTimes) {
+  const std::u16string path = folder_ + u"entry.txt";
+  std::uint64_t stamp = 0;
+  ASSERT_TRUE(vp::LocalTimeToFileTime({2026, 12, 8, 10, 30, 14, 0}, &stamp));
+  vp::WritableFile file;
+  ASSERT_TRUE(file.Create(path, 0x21, 0));
+  ASSERT_TRUE(file.Write("abc", 3));
+  ASSERT_TRUE(file.SetTimes(stamp, stamp + 10000000, stamp + 20000000));
+  ASSERT_TRUE(file.Close());
+  std::uint32_t attributes = 0;
+  ASSERT_TRUE(vp::GetPathAttributes(path, &attributes));
+  EXPECT_EQ(attributes & 0x21u, 0x21u);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(::GetFileAttributesExW(win32::AsWide(path), GetFileExInfoStandard, &data));
+  auto value = [](const FILETIME& time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; };
+  // Creation times are not kept by every file system (Wine on Linux has none).
+  EXPECT_EQ(value(data.ftLastWriteTime), stamp + 20000000);
+  vp::ReadableFile reader;
+  ASSERT_TRUE(reader.Open(path));
+  std::uint64_t position = 0;
+  ASSERT_TRUE(reader.Seek(1, vp::SeekOrigin::kBegin, &position));
+  EXPECT_EQ(position, 1u);
+  char buffer[4] = {};
+  std::uint32_t read = 0;
+  ASSERT_TRUE(reader.Read(buffer, sizeof(buffer), &read));
+  EXPECT_EQ(std::string(buffer, read), "bc");
+  // A read-only file cannot be created over.
+  vp::WritableFile again;
+  EXPECT_FALSE(again.Create(path, 0x20, 0));
+  ::SetFileAttributesW(win32::AsWide(path), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Win32Clock, LocalTimeOutsideItsFieldsIsRefused) {
+  std::uint64_t stamp = 0;
+  EXPECT_FALSE(vp::LocalTimeToFileTime({2026, 13, 1, 0, 0, 0, 0}, &stamp));
+  EXPECT_FALSE(vp::LocalTimeToFileTime({67516, 1, 1, 0, 0, 0, 0}, &stamp)) << "must not wrap to 1980";
+  EXPECT_FALSE(vp::LocalTimeToFileTime({2026, -1, 1, 0, 0, 0, 0}, &stamp));
+  const vp::LocalTime now = vp::ReadLocalTime();
+  EXPECT_GE(now.year, 2020);
+  EXPECT_TRUE(vp::LocalTimeToFileTime(now, &stamp));
+}
+
+}  // namespace
