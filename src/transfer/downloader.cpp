@@ -2,6 +2,7 @@
 #include "transfer/downloader.h"
 
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "platform/encoding.h"
@@ -31,12 +32,17 @@ constexpr long kLowSpeedSeconds = 30;
 // Only web addresses, for the request and for every redirect: a URL or a
 // Location header naming file://, ftp:// or any other scheme fails.
 constexpr long kAllowedProtocols = CURLPROTO_HTTP | CURLPROTO_HTTPS;
+// Larger receive and file buffers than the defaults (16 KiB and 4 KiB) cut
+// the system calls of a large download several times over.
+constexpr long kReceiveBufferBytes = 256 * 1024;
+constexpr std::size_t kFileBufferBytes = 256 * 1024;
 
 }  // namespace
 
 Downloader::~Downloader() {
-  // The file is closed before the handle is released.
+  // The file is closed before the handle is released, and before its buffer.
   file.reset();
+  fileBuffer.reset();
   handle.reset();
   url.clear();
   filePath.clear();
@@ -61,6 +67,10 @@ bool Downloader::Download(std::string sourceUrl, std::string targetPath) {
 
   file.reset(platform::OpenForBinaryWrite(filePath));
   if (!file) return false;
+  // Without the larger buffer the download is merely slower. The buffer is
+  // given explicitly because a C library may ignore the size otherwise.
+  fileBuffer.reset(new (std::nothrow) char[kFileBufferBytes]);
+  if (fileBuffer) std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferBytes);
 
   if (curl_easy_perform(handle.get()) != CURLE_OK) return false;
 
@@ -93,7 +103,8 @@ bool Downloader::ApplyOptions(CURL* curl) {
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes) == CURLE_OK &&
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds) == CURLE_OK &&
       curl_easy_setopt(curl, CURLOPT_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, kAllowedProtocols) == CURLE_OK;
+      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
+      curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) == CURLE_OK;
   if (!applied) return false;
 
   // Without the share object every download opens its own connection, which

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "transfer/curl_types.h"
@@ -38,6 +39,8 @@ class Downloader {
   FileHandle file;
   std::string url;
   std::string filePath;
+  // The stream buffer of `file`; it must outlive the stream.
+  std::unique_ptr<char[]> fileBuffer;
 };
 
 // CURLOPT_WRITEFUNCTION: hands the data to Write of the Downloader in
