@@ -144,6 +144,7 @@ echo "base URL: $BASE_URL"
 say "Starting the host application (version 1)"
 "$APP/SampleHost" 300 </dev/null >/dev/null 2>&1 &
 HOST_PID=$!
+disown "$HOST_PID"  # the updater kills it; no job report from this shell
 for ((i = 0; i < 50; i++)); do [ -s "$APP/host-started.log" ] && break; sleep 0.1; done
 echo "host pid: $HOST_PID"
 
@@ -155,7 +156,6 @@ set -e
 echo "exit code: $rc"
 # the host is started without waiting for it: give it a moment to record itself
 for ((i = 0; i < 50; i++)); do [ "$(wc -l <"$APP/host-started.log")" -ge 2 ] && break; sleep 0.1; done
-pid_runs "$HOST_PID" "$APP/SampleHost" || wait "$HOST_PID" 2>/dev/null || true
 
 say "Requests nginx served"
 sed 's/^/    /' "$NGINX_DIR/access.log"
@@ -166,8 +166,14 @@ for f in "$APP"/log/*.log; do iconv -f GBK -t UTF-8 "$f" | sed 's/^/    /'; done
 say "Files that changed"
 (cd "$APP" && find . -path ./.RECYCLER -prune -o -type f ! -name Velmora ! -name SampleHost \
     ! -path './log/*' ! -name host-started.log ! -name host.pid -exec sha256sum {} + | sort -k2) >"$WORK/after.sha256"
-diff <(awk '{print $2, $1}' "$WORK/before.sha256") <(awk '{print $2, $1}' "$WORK/after.sha256") |
-    awk '/^[<>]/ { side = ($1 == "<") ? "before" : "after "; print "    " side "  " $2 "  " substr($3, 1, 16) }' || true
+awk 'NR == FNR { before[$2] = $1; next }
+     { after[$2] = $1 }
+     END {
+         for (f in after) if (!(f in before)) print "    new       " substr(f, 3)
+         for (f in after) if ((f in before) && before[f] != after[f]) print "    changed   " substr(f, 3)
+         for (f in before) if (!(f in after)) print "    removed   " substr(f, 3)
+         for (f in before) if ((f in after) && before[f] == after[f]) print "    unchanged " substr(f, 3)
+     }' "$WORK/before.sha256" "$WORK/after.sha256" | sort -k1,1 -s
 echo
 for f in core.dll lang/zh.dll lang/de.dll readme.txt skin/style.css skin/images/logo.txt; do
     printf '    %-22s %s\n' "$f" "$(cat "$APP/$f" 2>/dev/null || echo '(missing)')"
