@@ -60,7 +60,9 @@ TEST_F(UpdateRun, CompleteRunRetiresOldFilesUnpacksThePackageAndRestartsTheHost)
   bool sawPartialDownload = false;
   WaitUntil([&] {
     struct stat info;
-    if (::stat(App("temp/b.dll").c_str(), &info) == 0 && info.st_size > 0 &&
+    // The file exists, short of its size, from the start of its download
+    // until the download ends (the downloader may buffer its writes).
+    if (::stat(App("temp/b.dll").c_str(), &info) == 0 &&
         static_cast<std::size_t>(info.st_size) < b2.size()) {
       sawPartialDownload = true;
       EXPECT_EQ(ReadFile(App("a.dll")), a1) << "a.dll was placed before b.dll had arrived";
