@@ -1,6 +1,7 @@
 // Checks the Win32 backend against real Win32 behaviour: text conversions, folders, moves, locks, processes, crash dumps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -268,6 +269,48 @@ TEST_F(Win32BackendTest, WrittenFileTakesAttributesAndTimes) {
   vp::WritableFile again;
   EXPECT_FALSE(again.Create(path, 0x20, 0));
   ::SetFileAttributesW(win32::AsWide(path), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The probe is built beside this test from the Windows program's entry point,
+// its resource script and a stand-in for the updater.
+std::u16string EntryProbe() {
+  const std::u16string self = OwnExecutable();
+  return self.substr(0, self.rfind(u'\\') + 1) + u"win32_entry_probe.exe";
+}
+
+TEST_F(Win32BackendTest, EntryPointPassesTheRuntimesWideArgumentsAndItsResult) {
+  const std::u16string report = folder_ + u"entry.txt";
+  ::SetEnvironmentVariableW(L"VELMORA_ENTRY_REPORT", win32::AsWide(report));
+  ChildProcess probe;
+  const bool started =
+      probe.Run(EntryProbe(), u"\"" + EntryProbe() + u"\" Start \"http://h/a b/\" 12 \u4e2d\u6587 \"\"");
+  ::SetEnvironmentVariableW(L"VELMORA_ENTRY_REPORT", nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(probe.WaitForExit(), 46u);  // 40 + six arguments, program name included
+  EXPECT_EQ(ReadWholeFile(report),
+            vp::WideToUtf8(EntryProbe()) + "\nStart\nhttp://h/a b/\n12\n\xe4\xb8\xad\xe6\x96\x87\n\n");
+}
+
+TEST_F(Win32BackendTest, ProgramIsAGuiProgramAskingForTheInvokersRights) {
+  const std::string image = ReadWholeFile(EntryProbe());
+  ASSERT_GT(image.size(), 0x200u);
+  IMAGE_DOS_HEADER dos{};
+  std::copy_n(image.data(), sizeof(dos), reinterpret_cast<char*>(&dos));
+  ASSERT_LT(static_cast<std::size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS64), image.size());
+  IMAGE_NT_HEADERS64 headers{};
+  std::copy_n(image.data() + dos.e_lfanew, sizeof(headers), reinterpret_cast<char*>(&headers));
+  EXPECT_EQ(headers.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+
+  HMODULE module = ::LoadLibraryExW(win32::AsWide(EntryProbe()), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(module, nullptr);
+  std::string manifest;
+  if (HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST)) {
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(module, resource)));
+    if (data != nullptr) manifest.assign(data, ::SizeofResource(module, resource));
+  }
+  ::FreeLibrary(module);
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
 }
 
 TEST(Win32Clock, LocalTimeOutsideItsFieldsIsRefused) {

@@ -153,15 +153,21 @@ bool ChildProcess::Start(const std::u16string& executable, const std::u16string&
                          const std::u16string& argument) {
   ::SetEnvironmentVariableW(kRoleVariable, win32::AsWide(role));
   ::SetEnvironmentVariableW(kArgumentVariable, win32::AsWide(argument));
-  std::u16string commandLine = u"\"" + executable + u"\"";
+  const bool started = Run(executable, u"\"" + executable + u"\"");
+  ::SetEnvironmentVariableW(kRoleVariable, nullptr);
+  ::SetEnvironmentVariableW(kArgumentVariable, nullptr);
+  return started;
+}
+
+bool ChildProcess::Run(const std::u16string& executable, std::u16string commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION information{};
-  const BOOL started = ::CreateProcessW(win32::AsWide(executable), const_cast<wchar_t*>(win32::AsWide(commandLine)),
-                                        nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &information);
-  ::SetEnvironmentVariableW(kRoleVariable, nullptr);
-  ::SetEnvironmentVariableW(kArgumentVariable, nullptr);
-  if (!started) return false;
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  if (!::CreateProcessW(win32::AsWide(executable), reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
+                        FALSE, 0, nullptr, nullptr, &startup, &information)) {
+    return false;
+  }
   ::CloseHandle(information.hThread);
   process_.Reset(information.hProcess);
   id_ = information.dwProcessId;

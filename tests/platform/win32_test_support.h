@@ -35,6 +35,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Start(const std::u16string& executable, const std::u16string& role, const std::u16string& argument);
+  // Starts any program with a whole command line, program name included.
+  bool Run(const std::u16string& executable, std::u16string commandLine);
   // The exit code, or STILL_ACTIVE when the child did not end in time.
   DWORD WaitForExit(DWORD milliseconds = 60000);
   DWORD Id() const { return id_; }
