@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ namespace velmora::platform::win32_test {
 namespace {
 
 namespace vp = velmora::platform;
+
+// Wine's ntdll exports its version; Windows' does not.
+bool RunsUnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 TEST_F(Win32BackendTest, AnsiIsTheActiveCodePageAndSubstitutesWhatItCannotHold) {
   EXPECT_EQ(vp::WideToAnsi(u"plain ASCII"), "plain ASCII");
@@ -74,6 +81,30 @@ TEST_F(Win32BackendTest, DirectoryChainCreatesDriveLetterFoldersOutermostFirst) 
   EXPECT_EQ(vp::RetireFolderFor("\\\\server\\share\\app\\"), "\\\\server\\share\\app\\.RECYCLER\\");
 }
 
+TEST_F(Win32BackendTest, ExistingFolderReportsAlreadyExists) {
+  EXPECT_TRUE(vp::CreateFolder(folder_ + u"temp\\"));
+  EXPECT_FALSE(vp::CreateFolder(folder_ + u"temp\\"));
+  EXPECT_TRUE(vp::IsAlreadyExistsError(vp::LastOsError()));
+  EXPECT_FALSE(vp::CreateFolder(folder_ + u"missing\\temp\\"));
+  EXPECT_FALSE(vp::IsAlreadyExistsError(vp::LastOsError()));
+}
+
+TEST_F(Win32BackendTest, StreamOpenedForDownloadIsNotShared) {
+  const std::u16string path = folder_ + u"download.bin";
+  std::FILE* stream = vp::OpenForBinaryWrite(vp::WideToAnsi(path));
+  ASSERT_NE(stream, nullptr);
+  win32::FileHandle other(::CreateFileW(win32::AsWide(path), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  const bool shared = other.IsValid();
+  other.Reset();
+  std::fclose(stream);
+  // Wine's runtime opens fopen_s streams shared; Windows' opens them for
+  // writing without any sharing.
+  if (shared && RunsUnderWine()) GTEST_SKIP() << "this runtime's fopen_s shares the file";
+  EXPECT_FALSE(shared);
+}
+
 TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
   const std::u16string running = CopyOfSelf(u"host.exe");
   ASSERT_FALSE(running.empty());
@@ -90,6 +121,26 @@ TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
   EXPECT_EQ(ReadWholeFile(running), "new content");
   EXPECT_TRUE(Exists(folder_ + u"retired\\host.exe"));
   EXPECT_FALSE(Exists(folder_ + u"new.exe"));
+}
+
+TEST_F(Win32BackendTest, ReplacementThatCannotCompleteKeepsTheInstalledFile) {
+  const std::u16string installed = folder_ + u"app.dll";
+  ASSERT_TRUE(WriteWholeFile(installed, "old"));
+  const std::string retired = vp::WideToUtf8(folder_ + u"RECYCLER\\app.dll");
+  // The new file never arrived: the installed one goes back to its place.
+  EXPECT_FALSE(vp::ReplaceInstalledFile(retired, vp::WideToAnsi(installed), vp::WideToAnsi(folder_ + u"none.dll")));
+  EXPECT_EQ(ReadWholeFile(installed), "old");
+  // Opened without delete sharing, the installed file cannot leave, and the
+  // new one must not take its place.
+  ASSERT_TRUE(WriteWholeFile(folder_ + u"new.dll", "new"));
+  {
+    win32::FileHandle holder(::CreateFileW(win32::AsWide(installed), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    EXPECT_FALSE(vp::ReplaceInstalledFile(retired, vp::WideToAnsi(installed), vp::WideToAnsi(folder_ + u"new.dll")));
+  }
+  EXPECT_EQ(ReadWholeFile(installed), "old");
+  EXPECT_EQ(ReadWholeFile(folder_ + u"new.dll"), "new");
 }
 
 TEST_F(Win32BackendTest, MoveNeedsDeleteSharingFromEveryOtherOpener) {
