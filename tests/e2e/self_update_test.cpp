@@ -76,6 +76,27 @@ TEST_F(SelfUpdate, ReplacesItselfAndTheRestartedUpdaterFinishesTheOtherFiles) {
   EXPECT_TRUE(IsAlive(HostStarts()[1]));
 }
 
+TEST_F(SelfUpdate, RestartPassesABaseUrlWithAQuoteUnchanged) {
+  StartServer();
+  // The release lies in a folder whose name holds a double quote, which the
+  // restart command line must quote to hand it on as one argument.
+  release_ += "/rel\"ease";
+  const std::string base = nginx_.BaseUrl() + "rel\"ease/";
+  const std::string original = ReadFile(App("Velmora"));
+  const std::string a2 = Bytes(80, 81);
+  WriteLocalList("1.0", {{"1.0", "Velmora", ""}});
+  Publish("2.0", {{"Velmora", "2.0", original + "tail"}, {"a.dll", "2.0", a2}});
+  StartHost();
+
+  const ExitStatus status = RunUpdater({"start", base, std::to_string(hostPid_)});
+  EXPECT_TRUE(status.exited && status.code == 0);
+  ASSERT_TRUE(WaitForRestartedRun(60)) << DescribeLog(Log());
+  EXPECT_EQ(CountMessage(Log(), msg::kWrongArgumentCount), 0);
+  EXPECT_EQ(CountMessage(Log(), msg::kSelfRestarted), 1);
+  EXPECT_EQ(ReadFile(App("a.dll")), a2);
+  EXPECT_EQ(ReadFile(App("Velmora")), original + "tail");
+}
+
 TEST_F(SelfUpdate, WrongSizeOfTheNewUpdaterEndsTheRunWithoutRestart) {
   const std::string original = ReadFile(App("Velmora"));
   WriteLocalList("1.0", {{"1.0", "Velmora", ""}});

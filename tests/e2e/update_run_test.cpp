@@ -103,7 +103,9 @@ TEST_F(UpdateRun, CompleteRunRetiresOldFilesUnpacksThePackageAndRestartsTheHost)
 
 TEST_F(UpdateRun, WithoutLocalListEveryFileIsNewAndTheListIsRebuilt) {
   const std::string a2 = Bytes(100, 21), zh2 = Bytes(200, 22);
-  Publish("2.0", {{"lang\\zh.dll", "2.1", zh2}, {"a.dll", "2.0", a2}});
+  // An upper-case ending does not make a package.
+  const std::string upper = MakeZip({{"inside.txt", "stays packed"}});
+  Publish("2.0", {{"lang\\zh.dll", "2.1", zh2}, {"a.dll", "2.0", a2}, {"docs.ZIP", "2.0", upper}});
   StartServer();
   StartHost();
 
@@ -112,6 +114,8 @@ TEST_F(UpdateRun, WithoutLocalListEveryFileIsNewAndTheListIsRebuilt) {
   ExpectCompleteRunLog();
   EXPECT_EQ(ReadFile(App("a.dll")), a2);
   EXPECT_EQ(ReadFile(App("lang/zh.dll")), zh2);
+  EXPECT_EQ(ReadFile(App("docs.ZIP")), upper);
+  EXPECT_FALSE(Exists(App("docs")));
 
   const std::string list = ReadFile(App("UpdateList.xml"));
   EXPECT_NE(list.find("<Version>2.0</Version>"), std::string::npos) << list;
@@ -119,9 +123,29 @@ TEST_F(UpdateRun, WithoutLocalListEveryFileIsNewAndTheListIsRebuilt) {
   EXPECT_NE(list.find("<LastUpdateTime>"), std::string::npos) << list;
   // One element per file, in the order of recording, with version and name only.
   const std::vector<Attributes> expected = {{{"Ver", "2.0"}, {"Name", "a.dll"}},
+                                            {{"Ver", "2.0"}, {"Name", "docs.ZIP"}},
                                             {{"Ver", "2.1"}, {"Name", "lang\\zh.dll"}}};
   EXPECT_EQ(ReadFileElements(list), expected) << list;
   ExpectHostRestarted();
+}
+
+TEST_F(UpdateRun, EntryPointDeliveredWithoutExecuteBitsStillStarts) {
+  // A new program arrives with the permission bits of a plain download.
+  Publish("2.0", {{"bin\\NewHost", "2.0", ReadFile(TEST_HOST_BINARY)}}, "bin\\NewHost");
+  StartServer();
+  StartHost();
+
+  const ExitStatus status = RunUpdate(HostId());
+  EXPECT_TRUE(status.exited && status.code == 0);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 2u) << DescribeLog(log);
+  EXPECT_EQ(NormalizeSlashes(log[0].message), App("bin/NewHost"));
+  // The new host records its start in its own folder.
+  ASSERT_TRUE(WaitUntil([&] { return Exists(App("bin/host-started.log")); }, 10));
+  struct stat info;
+  ASSERT_EQ(::stat(App("bin/NewHost").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0111, (info.st_mode & 0444) >> 2);
+  EXPECT_TRUE(WaitUntil([&] { return !IsAlive(hostPid_); }, 10));
 }
 
 TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlone) {
