@@ -49,48 +49,54 @@ bool ZipStream::Open(const std::u16string& path) {
   canSeek_ = file_.Seek(0, platform::SeekOrigin::kCurrent, &current);
   start_ = canSeek_ ? current : 0;
   position_ = 0;
-  windowStart_ = 0;
-  windowLength_ = 0;
-  window_.reset(new unsigned char[kWindowSize]);
+  for (Window& window : windows_) {
+    window.bytes.reset(new unsigned char[kWindowSize]);
+    window.length = 0;
+  }
   return true;
 }
 
-bool ZipStream::Fill(std::uint64_t position) {
-  windowLength_ = 0;
-  if (!file_.Seek(static_cast<std::int64_t>(start_ + position), platform::SeekOrigin::kBegin,
-                  nullptr)) {
-    return false;
+ZipStream::Window* ZipStream::Find() {
+  for (Window& window : windows_) {
+    if (window.length != 0 && position_ >= window.start &&
+        position_ < window.start + window.length) {
+      window.lastUse = ++uses_;
+      return &window;
+    }
   }
-  windowStart_ = position;
+  return nullptr;
+}
+
+ZipStream::Window* ZipStream::Fill() {
+  Window* window = &windows_[0];
+  for (Window& candidate : windows_) {
+    if (candidate.lastUse < window->lastUse) window = &candidate;
+  }
+  window->length = 0;
+  window->lastUse = ++uses_;
+  if (!file_.Seek(static_cast<std::int64_t>(start_ + position_), platform::SeekOrigin::kBegin,
+                  nullptr)) {
+    return nullptr;
+  }
   std::uint32_t got = 0;
-  if (!file_.Read(window_.get(), kWindowSize, &got)) return false;
-  windowLength_ = got;
-  return true;
+  if (!file_.Read(window->bytes.get(), kWindowSize, &got)) return nullptr;
+  window->start = position_;
+  window->length = got;
+  return window;
 }
 
 std::uint32_t ZipStream::Read(void* buffer, std::uint32_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::uint32_t done = 0;
   while (done < size) {
-    const std::uint64_t windowEnd = windowStart_ + windowLength_;
-    if (position_ >= windowStart_ && position_ < windowEnd) {
-      const auto available = static_cast<std::uint32_t>(windowEnd - position_);
-      const std::uint32_t take = available < size - done ? available : size - done;
-      std::memcpy(out + done, window_.get() + (position_ - windowStart_), take);
-      done += take;
-      position_ += take;
-      continue;
-    }
     const std::uint32_t rest = size - done;
-    if (rest >= kWindowSize) {
-      // Large reads (entry data) bypass the window.
-      if (!file_.Seek(static_cast<std::int64_t>(start_ + position_), platform::SeekOrigin::kBegin,
-                      nullptr)) {
-        error_ = true;
-        break;
-      }
+    Window* window = Find();
+    if (window == nullptr && rest >= kWindowSize) {
+      // Large reads bypass the windows.
       std::uint32_t got = 0;
-      if (!file_.Read(out + done, rest, &got)) {
+      if (!file_.Seek(static_cast<std::int64_t>(start_ + position_), platform::SeekOrigin::kBegin,
+                      nullptr) ||
+          !file_.Read(out + done, rest, &got)) {
         error_ = true;
         break;
       }
@@ -98,11 +104,19 @@ std::uint32_t ZipStream::Read(void* buffer, std::uint32_t size) {
       position_ += got;
       break;
     }
-    if (!Fill(position_)) {
-      error_ = true;
-      break;
+    if (window == nullptr) {
+      window = Fill();
+      if (window == nullptr) {
+        error_ = true;
+        break;
+      }
+      if (window->length == 0) break;  // end of the file
     }
-    if (windowLength_ == 0) break;  // end of the file
+    const auto available = static_cast<std::uint32_t>(window->start + window->length - position_);
+    const std::uint32_t take = available < rest ? available : rest;
+    std::memcpy(out + done, window->bytes.get() + (position_ - window->start), take);
+    done += take;
+    position_ += take;
   }
   return done;
 }

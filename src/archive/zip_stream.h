@@ -11,8 +11,8 @@ struct zlib_filefunc64_def_s;
 
 namespace velmora::archive {
 
-// Serves minizip's many small reads (header fields) from a window of the file
-// and passes large reads straight through. Positions are relative to the
+// Serves minizip's many small reads (header fields) and its data reads from
+// windows of the file and passes large reads straight through. Positions are relative to the
 // offset the file was at when it was opened.
 class ZipStream {
  public:
@@ -35,18 +35,30 @@ class ZipStream {
   static void FillFileFunctions(zlib_filefunc64_def_s* functions);
 
  private:
-  static constexpr std::uint32_t kWindowSize = 64 * 1024;
+  // Two windows: minizip alternates between the central directory (one
+  // record per entry) and the entry's local header and data further on.
+  static constexpr std::uint32_t kWindowSize = 128 * 1024;
+  static constexpr int kWindows = 2;
 
-  bool Fill(std::uint64_t position);
+  struct Window {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::uint64_t start = 0;    // relative position of bytes[0]
+    std::uint32_t length = 0;
+    std::uint64_t lastUse = 0;
+  };
+
+  // The window holding `position_`, or null.
+  Window* Find();
+  // Refills the least recently used window at `position_`.
+  Window* Fill();
 
   platform::ReadableFile file_;
   bool canSeek_ = false;
   bool error_ = false;
-  std::uint64_t start_ = 0;       // file offset at open; position 0
-  std::uint64_t position_ = 0;    // relative to start_
-  std::uint64_t windowStart_ = 0; // relative position of window_[0]
-  std::uint32_t windowLength_ = 0;
-  std::unique_ptr<unsigned char[]> window_;
+  std::uint64_t start_ = 0;     // file offset at open; position 0
+  std::uint64_t position_ = 0;  // relative to start_
+  std::uint64_t uses_ = 0;
+  Window windows_[kWindows];
 };
 
 }  // namespace velmora::archive
