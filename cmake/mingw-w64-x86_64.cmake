@@ -16,6 +16,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config answers for the target only: zlib (libz-mingw-w64-dev) is found;
+# libraries that have no Windows build here are missing instead of being
+# taken from the host.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${VELMORA_MINGW_TRIPLE}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Static runtime: the test programs run under Wine without the compiler's
 # DLLs (libstdc++, libgcc, winpthread) beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
