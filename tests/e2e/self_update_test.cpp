@@ -11,6 +11,14 @@ namespace msg = velmora::diagnostics;
 
 class SelfUpdate : public UpdaterTest {
  protected:
+  // True while a process runs the installed updater.
+  bool AnUpdaterRuns() const {
+    for (pid_t pid : ProcessesRunningFrom(app_)) {
+      if (ExecutableOf(pid) == App("Velmora")) return true;
+    }
+    return false;
+  }
+
   // Waits until the log ends a run and no updater runs from the installation.
   bool WaitForRestartedRun(double seconds) {
     return WaitUntil([&] {
@@ -97,6 +105,34 @@ TEST_F(SelfUpdate, RestartPassesABaseUrlWithAQuoteUnchanged) {
   EXPECT_EQ(ReadFile(App("Velmora")), original + "tail");
 }
 
+TEST_F(SelfUpdate, FailedReplacementOfTheUpdaterRecordsNothingAndDoesNotRestart) {
+  const std::string original = ReadFile(App("Velmora"));
+  const std::string a1 = Bytes(50, 91);
+  ASSERT_TRUE(WriteFile(App("a.dll"), a1));
+  // The running updater cannot be moved aside onto a folder that is not empty.
+  ASSERT_TRUE(WriteFile(App(".RECYCLER/Velmora/inside.txt"), "in the way"));
+  WriteLocalList("1.0", {{"1.0", "Velmora", ""}, {"1.0", "a.dll", ""}});
+  const std::string localList = ReadFile(App("UpdateList.xml"));
+  Publish("2.0", {{"Velmora", "2.0", original + "tail"}, {"a.dll", "2.0", Bytes(60, 92)}});
+  StartServer();
+  StartHost();
+
+  const ExitStatus status = RunUpdate(std::to_string(hostPid_));
+  EXPECT_TRUE(status.exited && status.code == 0);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 3u) << DescribeLog(log);
+  EXPECT_EQ(log[0].message, msg::kSelfUpdateStarted);
+  EXPECT_EQ(log[1].message, msg::kSelfDownloadFinished);
+  EXPECT_EQ(log[2].level, "ERROR");
+  EXPECT_EQ(log[2].message, msg::kSelfReplaceFailed);
+  EXPECT_EQ(ReadFile(App("Velmora")), original);
+  EXPECT_EQ(ReadFile(App("a.dll")), a1);
+  EXPECT_EQ(ReadFile(App("UpdateList.xml")), localList);
+  EXPECT_FALSE(WaitUntil([&] { return AnUpdaterRuns(); }, 0.5)) << "no new updater may start";
+  EXPECT_TRUE(IsAlive(hostPid_));
+  EXPECT_EQ(HostStarts().size(), 1u);
+}
+
 TEST_F(SelfUpdate, WrongSizeOfTheNewUpdaterEndsTheRunWithoutRestart) {
   const std::string original = ReadFile(App("Velmora"));
   WriteLocalList("1.0", {{"1.0", "Velmora", ""}});
@@ -117,7 +153,7 @@ TEST_F(SelfUpdate, WrongSizeOfTheNewUpdaterEndsTheRunWithoutRestart) {
             (Attributes{{"Ver", "1.0"}, {"Name", "Velmora"}}));
   EXPECT_TRUE(IsAlive(hostPid_));
   EXPECT_FALSE(WaitForHostStarts(2, 0.5));
-  EXPECT_TRUE(ProcessesRunningFrom(app_ + "/Velmora").empty());
+  EXPECT_FALSE(AnUpdaterRuns());
 }
 
 }  // namespace
