@@ -33,15 +33,19 @@ if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --install "$build/googletest-build" >/dev/null
 fi
 
-# A private Wine prefix in a temporary folder, removed with its server at the end.
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/velmora-wine.XXXXXX")
+# A private Wine prefix in a temporary folder, removed with its server at the
+# end; the server's socket folder goes below it too (Wine puts it in TMPDIR).
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-wine.XXXXXX")
+mkdir -p "$work/prefix" "$work/tmp"
+WINEPREFIX="$work/prefix"
+TMPDIR="$work/tmp"
 WINEDEBUG=-all
 # No Mono or Gecko installer prompts and no desktop menu entries in a fresh prefix.
 WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+export WINEPREFIX TMPDIR WINEDEBUG WINEDLLOVERRIDES
 cleanup() {
   if [ -n "$wineserver" ]; then timeout 20 "$wineserver" -k >/dev/null 2>&1 || true; fi
-  rm -rf "$WINEPREFIX"
+  rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
