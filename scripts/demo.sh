@@ -73,6 +73,9 @@ list 1.0 \
     "<File Ver=\"1.0\" Name=\"readme.txt\" Size=\"$(size "$APP/readme.txt")\"/>" \
     "<File Ver=\"1.0\" Name=\"skin.zip\"/>" >"$APP/UpdateList.xml"
 (cd "$APP" && find . -type f ! -name Velmora ! -name SampleHost -exec sha256sum {} + | sort -k2) >"$WORK/before.sha256"
+for f in core.dll lang/zh.dll readme.txt skin/style.css skin/old-logo.txt; do
+    printf '    %-22s %s\n' "$f" "$(cat "$APP/$f")"
+done
 
 say "Release at version 2: $RELEASE"
 mkdir -p "$RELEASE/lang" "$WORK/skin-src/images"
