@@ -1,19 +1,21 @@
 // Configures the logging library once and writes the updater's log lines.
 #include "diagnostics/logger.h"
 
+#include <cstdio>
+#include <iostream>
+
+// Ours before the logging library's: its MinGW configuration redefines
+// int64_t, which must not reach the standard headers.
+#include "platform/clock.h"
+#include "platform/encoding.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
 #include <log4cpp/OstreamAppender.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
-
-#include <cstdio>
-#include <iostream>
-
-#include "platform/clock.h"
-#include "platform/encoding.h"
-#include "platform/file_system.h"
-#include "platform/paths.h"
 
 namespace velmora::diagnostics {
 
