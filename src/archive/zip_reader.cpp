@@ -18,6 +18,8 @@ constexpr std::uint32_t kCopyBufferSize = 16384;
 // Names and paths end with a terminator in a 260-unit buffer on Windows.
 constexpr std::size_t kMaxPathUnits = 259;
 constexpr unsigned long kFlagEncrypted = 0x01;
+constexpr int kMethodStored = 0;
+constexpr int kMethodDeflated = 8;
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -290,6 +292,9 @@ ZipResult ZipReader::CopyEntryData(const std::u16string& target, const ZipEntryI
     return ZipInflateFailed;
   }
   s.entryOpen = true;
+  // minizip hands out the data of other methods unprocessed, which would be
+  // written as if it were the file.
+  if (method != kMethodStored && method != kMethodDeflated) return ZipInflateFailed;
   if (!s.copyBuffer) s.copyBuffer.reset(new unsigned char[kCopyBufferSize]);
 
   ZipResult result = ZipInflateFailed;

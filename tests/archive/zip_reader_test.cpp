@@ -280,6 +280,18 @@ TEST_F(ZipReaderTest, CorruptedDeflatedDataFailsToInflate) {
   EXPECT_EQ(Extract(*reader, 0), ZipInflateFailed);
 }
 
+TEST_F(ZipReaderTest, UnsupportedCompressionMethodIsNotCopiedAsTheFile) {
+  const std::string zip = temp_.Dir() + "p.zip";
+  ASSERT_TRUE(WriteZip(zip, {TestEntry("b.txt", "compressed by another method").Stored()}));
+  std::string bytes = ReadFileBytes(zip);
+  bytes[8] = 12;  // bzip2, in the local header and in the central directory
+  bytes[bytes.find("PK\x01\x02") + 10] = 12;
+  WriteFileBytes(zip, bytes);
+  auto reader = OpenExisting(zip);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(Extract(*reader, 0), ZipInflateFailed);
+}
+
 TEST_F(ZipReaderTest, LocalHeaderThatDisagreesIsABadLocalHeader) {
   const std::string zip = temp_.Dir() + "p.zip";
   ASSERT_TRUE(WriteZip(zip, {{"a.txt", "a"}, {"b.txt", "b"}}));
