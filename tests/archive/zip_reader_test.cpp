@@ -19,6 +19,7 @@ namespace velmora::archive {
 namespace {
 
 namespace fs = std::filesystem;
+using velmora::testing::ExtraBlock;
 using velmora::testing::ReadFileBytes;
 using velmora::testing::TempFolder;
 using velmora::testing::TestEntry;
@@ -30,13 +31,15 @@ std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text)
 
 class ZipReaderTest : public ::testing::Test {
  protected:
-  // Writes the archive and opens a reader on it, targeting "out/".
-  std::unique_ptr<ZipReader> OpenWith(const std::vector<TestEntry>& entries) {
+  // Writes the archive, lets `patch` damage its bytes, and opens a reader on
+  // it that targets "out".
+  template <typename Patch>
+  std::unique_ptr<ZipReader> OpenWith(const std::vector<TestEntry>& entries, Patch patch) {
     const std::string zip = temp_.Dir() + "p.zip";
     EXPECT_TRUE(WriteZip(zip, entries));
-    return OpenExisting(zip);
-  }
-  std::unique_ptr<ZipReader> OpenExisting(const std::string& zip) {
+    std::string bytes = ReadFileBytes(zip);
+    patch(bytes);
+    WriteFileBytes(zip, bytes);
     ZipResult result = ZipCannotOpen;
     auto reader = ZipReader::Open(Wide(zip), &result);
     EXPECT_EQ(result, ZipOk);
@@ -45,19 +48,21 @@ class ZipReaderTest : public ::testing::Test {
     }
     return reader;
   }
+  std::unique_ptr<ZipReader> OpenWith(const std::vector<TestEntry>& entries) {
+    return OpenWith(entries, [](std::string&) {});
+  }
   // Describes and extracts entry `i` as the package loop does.
-  ZipResult Extract(ZipReader& reader, std::int32_t i) {
+  static ZipResult Extract(ZipReader& reader, std::int32_t i) {
     ZipEntryInfo info;
     const ZipResult described = reader.GetEntry(i, &info);
-    if (described != ZipOk) return described;
-    return reader.ExtractEntry(i, info.name);
+    return described != ZipOk ? described : reader.ExtractEntry(i, info.name);
   }
   std::string Out() const { return temp_.Dir() + "out"; }
   fs::path OutPath() const { return temp_.Path() / "out"; }
-  mode_t ModeOf(const fs::path& path) const {
+  struct stat Stat(const char* name) const {
     struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
+    EXPECT_EQ(::stat((OutPath() / name).c_str(), &info), 0) << name;
+    return info;
   }
 
   TempFolder temp_;
@@ -65,11 +70,11 @@ class ZipReaderTest : public ::testing::Test {
 
 std::vector<TestEntry> FiveEntries() {
   std::vector<TestEntry> entries;
-  for (int i = 0; i < 5; ++i) entries.push_back({"f" + std::to_string(i) + ".txt", "data " + std::to_string(i)});
+  for (int i = 0; i < 5; ++i) entries.emplace_back("f" + std::to_string(i), "data " + std::to_string(i));
   return entries;
 }
 
-TEST_F(ZipReaderTest, MinusOneGivesTheCountAndOutOfRangeIndexesAreRefused) {
+TEST_F(ZipReaderTest, MinusOneCountsEntriesAndIndexesOutOfRangeAreRefused) {
   auto reader = OpenWith(FiveEntries());
   ASSERT_TRUE(reader);
   ZipEntryInfo info;
@@ -79,105 +84,66 @@ TEST_F(ZipReaderTest, MinusOneGivesTheCountAndOutOfRangeIndexesAreRefused) {
   EXPECT_EQ(info.index, 5);
   EXPECT_EQ(info.name, u"");
   EXPECT_EQ(info.attributes, 0u);
-  EXPECT_EQ(info.writeTime, 0u);
   EXPECT_EQ(reader->GetEntry(5, &info), ZipBadArgument);
   EXPECT_EQ(reader->GetEntry(-2, &info), ZipBadArgument);
   EXPECT_EQ(reader->ExtractEntry(5, u"x"), ZipBadArgument);
   EXPECT_EQ(reader->ExtractEntry(-1, u"x"), ZipBadArgument);
 }
 
-TEST_F(ZipReaderTest, EntriesCanBeDescribedInAnyOrder) {
+TEST_F(ZipReaderTest, EntriesAreFoundInAnyOrderAndTheNameArgumentDecidesThePlace) {
   auto reader = OpenWith(FiveEntries());
   ASSERT_TRUE(reader);
   ZipEntryInfo info;
-  for (std::int32_t i : {3, 1, 1, 4, 0, 2}) {
+  for (std::int32_t i : {3, 1, 1, 4, 0}) {
     ASSERT_EQ(reader->GetEntry(i, &info), ZipOk);
     EXPECT_EQ(info.index, i);
-    EXPECT_EQ(info.name, Wide("f" + std::to_string(i) + ".txt"));
+    EXPECT_EQ(info.name, Wide("f" + std::to_string(i)));
     EXPECT_EQ(info.uncompressedSize, 6u);
   }
-  // Extracting out of order positions on the right entry too.
-  EXPECT_EQ(reader->ExtractEntry(3, u"third.txt"), ZipOk);
+  EXPECT_EQ(reader->ExtractEntry(3, u"sub\\third.txt"), ZipOk);
   EXPECT_EQ(reader->ExtractEntry(1, u"first.txt"), ZipOk);
-  EXPECT_EQ(ReadFileBytes(Out() + "/third.txt"), "data 3");
+  EXPECT_EQ(ReadFileBytes(Out() + "/sub/third.txt"), "data 3");
   EXPECT_EQ(ReadFileBytes(Out() + "/first.txt"), "data 1");
 }
 
-TEST_F(ZipReaderTest, NameArgumentDecidesWhereTheEntryGoes) {
-  auto reader = OpenWith({{"inside/name.txt", "content"}});
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(reader->ExtractEntry(0, u"other\\place.txt"), ZipOk);
-  EXPECT_EQ(ReadFileBytes(Out() + "/other/place.txt"), "content");
-  EXPECT_FALSE(fs::exists(OutPath() / "inside"));
-}
-
-TEST_F(ZipReaderTest, NamesThatWouldLeaveTheTargetAreRefusedWithoutWriting) {
-  auto reader = OpenWith({{"x.txt", "evil"}});
-  ASSERT_TRUE(reader);
-  const std::string outside = temp_.Dir() + "escaped.txt";
-  for (const std::u16string& name : std::vector<std::u16string>{u"../escaped.txt", u"..\\escaped.txt", u"a/../../escaped.txt", Wide(outside),
-        u"\\escaped.txt", u"C:escaped.txt"}) {
-    EXPECT_EQ(reader->ExtractEntry(0, name), ZipCannotOpen);
-  }
-  EXPECT_FALSE(fs::exists(outside));
-  EXPECT_FALSE(fs::exists(OutPath() / "escaped.txt"));
-}
-
-TEST_F(ZipReaderTest, TooLongNamesAndTargetPathsFailTheEntry) {
-  auto reader = OpenWith({{std::string(300, 'n'), "x"}, {"short.txt", "x"}});
+TEST_F(ZipReaderTest, NamesLeavingTheTargetOrTooLongAreRefusedWithoutWriting) {
+  auto reader = OpenWith({{std::string(300, 'n'), "x"}, {"x.txt", "x"}});
   ASSERT_TRUE(reader);
   EXPECT_EQ(Extract(*reader, 0), ZipCannotOpen);
-  EXPECT_EQ(reader->ExtractEntry(1, std::u16string(260, u'n')), ZipCannotOpen);
-  const std::u16string longName = std::u16string(259 - Out().size() - 1, u'm');
-  EXPECT_EQ(reader->ExtractEntry(1, longName), ZipOk);  // exactly 259 units
-  EXPECT_EQ(reader->ExtractEntry(1, longName + u"m"), ZipCannotOpen);
-  std::error_code ignored;
-  EXPECT_EQ(fs::directory_iterator(OutPath(), ignored)->path().filename().string().size(),
-            longName.size());
-}
-
-TEST_F(ZipReaderTest, TargetFolderThatDoesNotFitIsRefused) {
-  auto reader = OpenWith(FiveEntries());
-  ASSERT_TRUE(reader);
+  const std::string outside = temp_.Dir() + "escaped.txt";
+  for (const std::u16string& name : std::vector<std::u16string>{
+           u"../escaped.txt", u"..\\escaped.txt", u"a/../../escaped.txt", Wide(outside),
+           u"\\escaped.txt", u"C:escaped.txt", std::u16string(260, u'n')}) {
+    EXPECT_EQ(reader->ExtractEntry(1, name), ZipCannotOpen);
+  }
+  EXPECT_FALSE(fs::exists(outside));
+  // The target path may have 259 units, not one more.
+  const std::u16string longest(259 - Out().size() - 1, u'm');
+  EXPECT_EQ(reader->ExtractEntry(1, longest + u"m"), ZipCannotOpen);
+  EXPECT_EQ(reader->ExtractEntry(1, longest), ZipOk);
+  EXPECT_EQ(std::distance(fs::directory_iterator(OutPath()), fs::directory_iterator()), 1);
+  // A target folder is refused rather than cut to fit.
   EXPECT_EQ(reader->SetTargetFolder(std::u16string(259, u'a')), ZipBadArgument);
-  EXPECT_EQ(reader->SetTargetFolder(std::u16string(258, u'a')), ZipOk);
   EXPECT_EQ(reader->SetTargetFolder(std::u16string(258, u'a') + u"/"), ZipOk);
 }
 
-TEST_F(ZipReaderTest, DirectoryEntriesCreateFoldersOnly) {
-  auto reader = OpenWith({{"a/b/", "", 0, 0x10}, {"c/", "", 3, 040755u << 16}});
+TEST_F(ZipReaderTest, DirectoryEntriesCreateFoldersAndAFileNameEndingInASeparatorFails) {
+  auto reader = OpenWith({{"a/b/", "", 0, 0x10}, {"c/", "", 3, 040755u << 16}, {"d/", "", 0, 0x20}});
   ASSERT_TRUE(reader);
   EXPECT_EQ(Extract(*reader, 0), ZipOk);
   EXPECT_EQ(Extract(*reader, 1), ZipOk);
   EXPECT_TRUE(fs::is_directory(OutPath() / "a" / "b"));
   EXPECT_TRUE(fs::is_directory(OutPath() / "c"));
-}
-
-TEST_F(ZipReaderTest, SeparatorAtTheEndWithoutTheDirectoryBitCannotBeCreated) {
-  auto reader = OpenWith({{"d/", "", 0, 0x20}});
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(Extract(*reader, 0), ZipCannotOpen);
-}
-
-TEST_F(ZipReaderTest, EmptyEntryBecomesAnEmptyFileWithItsTime) {
-  auto reader = OpenWith({TestEntry("empty.txt", "", 0, 0x20).Extra(TimestampBlock(0x01, {1700000000}))});
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(Extract(*reader, 0), ZipOk);
-  EXPECT_EQ(fs::file_size(OutPath() / "empty.txt"), 0u);
-  struct stat info {};
-  ASSERT_EQ(::stat((OutPath() / "empty.txt").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mtime, 1700000000);
+  EXPECT_EQ(Extract(*reader, 2), ZipCannotOpen);
 }
 
 TEST_F(ZipReaderTest, AttributesFollowTheHostThatMadeTheEntry) {
-  auto reader = OpenWith({
-      {"dos-ro.txt", "x", 0, 0x21},
-      {"ntfs-ro.txt", "x", 11, 0x21},
-      {"unix-644.txt", "x", 3, 0100644u << 16},
-      {"unix-444.txt", "x", 3, 0100444u << 16},
-      {"unix-750.sh", "x", 3, 0100750u << 16},
-      {"dos-rw.txt", "x", 0, 0x20},
-  });
+  auto reader = OpenWith({{"dos-ro", "x", 0, 0x21},
+                          {"ntfs-ro", "x", 11, 0x21},
+                          {"unix-644", "x", 3, 0100644u << 16},
+                          {"unix-444", "x", 3, 0100444u << 16},
+                          {"unix-750", "x", 3, 0100750u << 16},
+                          {"dos-rw", "x", 0, 0x20}});
   ASSERT_TRUE(reader);
   const std::uint32_t expected[] = {0x21, 0x21, 0x20, 0x21, 0x20, 0x20};
   for (std::int32_t i = 0; i < 6; ++i) {
@@ -186,53 +152,39 @@ TEST_F(ZipReaderTest, AttributesFollowTheHostThatMadeTheEntry) {
     EXPECT_EQ(info.attributes, expected[i]) << i;
     EXPECT_EQ(reader->ExtractEntry(i, info.name), ZipOk);
   }
-  // Read-only means no write bit; a Unix entry keeps its own bits.
-  EXPECT_EQ(ModeOf(OutPath() / "dos-ro.txt") & 0222, 0u);
-  EXPECT_EQ(ModeOf(OutPath() / "ntfs-ro.txt") & 0222, 0u);
-  EXPECT_EQ(ModeOf(OutPath() / "unix-644.txt"), 0644u);
-  EXPECT_EQ(ModeOf(OutPath() / "unix-444.txt"), 0444u);
-  EXPECT_EQ(ModeOf(OutPath() / "unix-750.sh"), 0750u);
-  EXPECT_NE(ModeOf(OutPath() / "dos-rw.txt") & 0200, 0u);
+  // Read-only means no write bit; an entry from a Unix host keeps its bits.
+  EXPECT_EQ(Stat("dos-ro").st_mode & 0222, 0u);
+  EXPECT_EQ(Stat("ntfs-ro").st_mode & 0222, 0u);
+  EXPECT_EQ(Stat("unix-644").st_mode & 0777, 0644u);
+  EXPECT_EQ(Stat("unix-444").st_mode & 0777, 0444u);
+  EXPECT_EQ(Stat("unix-750").st_mode & 0777, 0750u);
+  EXPECT_NE(Stat("dos-rw").st_mode & 0200, 0u);
 }
 
 TEST_F(ZipReaderTest, DosStampIsLocalTimeAndTheTimestampBlockOverridesIt) {
   auto reader = OpenWith({
       {"dos.txt", "x"},
       TestEntry("ut.txt", "x", 0, 0x20).Extra(TimestampBlock(0x01, {1600000000})),
-      TestEntry("late-ut.txt", "x", 0, 0x20).Extra(velmora::testing::ExtraBlock("ab", std::string(300, 'q')) +
-           TimestampBlock(0x03, {1500000000, 1400000000})),
+      TestEntry("late-ut.txt", "x", 0, 0x20)
+          .Extra(ExtraBlock("ab", std::string(300, 'q')) + TimestampBlock(0x03, {1500000000, 1400000000})),
+      TestEntry("empty.txt", "", 0, 0x20).Extra(TimestampBlock(0x01, {1300000000})),
   });
   ASSERT_TRUE(reader);
-  std::tm local{};
-  local.tm_year = 2026 - 1900;
-  local.tm_mon = 11;
-  local.tm_mday = 8;
-  local.tm_hour = 10;
-  local.tm_min = 30;
-  local.tm_sec = 14;
-  local.tm_isdst = -1;
-  const std::uint64_t dos = UnixTimeToFileTime(static_cast<std::int32_t>(std::mktime(&local)));
-
+  std::uint64_t dos = 0;
+  ASSERT_TRUE(DosDateTimeToFileTime(velmora::testing::kDosStamp, &dos));
   ZipEntryInfo info;
-  ASSERT_EQ(reader->GetEntry(0, &info), ZipOk);
-  EXPECT_EQ(info.writeTime, dos);
-  EXPECT_EQ(info.accessTime, dos);
-  EXPECT_EQ(info.creationTime, dos);
   ASSERT_EQ(reader->GetEntry(1, &info), ZipOk);
   EXPECT_EQ(info.writeTime, UnixTimeToFileTime(1600000000));
   EXPECT_EQ(info.accessTime, dos);
   EXPECT_EQ(info.creationTime, dos);
-  ASSERT_EQ(reader->GetEntry(2, &info), ZipOk);
-  EXPECT_EQ(info.writeTime, UnixTimeToFileTime(1500000000));
-  EXPECT_EQ(info.accessTime, UnixTimeToFileTime(1400000000));
 
-  for (std::int32_t i = 0; i < 3; ++i) ASSERT_EQ(Extract(*reader, i), ZipOk);
-  struct stat st {};
-  ASSERT_EQ(::stat((OutPath() / "dos.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, std::mktime(&local));
-  ASSERT_EQ(::stat((OutPath() / "late-ut.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, 1500000000);
-  EXPECT_EQ(st.st_atime, 1400000000);
+  for (std::int32_t i = 0; i < 4; ++i) ASSERT_EQ(Extract(*reader, i), ZipOk);
+  EXPECT_EQ(Stat("dos.txt").st_mtime, static_cast<time_t>(dos / 10000000 - 11644473600ULL));
+  EXPECT_EQ(Stat("dos.txt").st_atime, Stat("dos.txt").st_mtime);
+  EXPECT_EQ(Stat("late-ut.txt").st_mtime, 1500000000);
+  EXPECT_EQ(Stat("late-ut.txt").st_atime, 1400000000);
+  EXPECT_EQ(Stat("empty.txt").st_mtime, 1300000000);
+  EXPECT_EQ(Stat("empty.txt").st_size, 0);
 }
 
 TEST_F(ZipReaderTest, ExtractingOverAnExistingFileReplacesItsContent) {
@@ -251,94 +203,54 @@ TEST_F(ZipReaderTest, EncryptedEntryGivesPasswordMismatchAndLeavesAnEmptyFile) {
   EXPECT_EQ(fs::file_size(OutPath() / "secret.txt"), 0u);
 }
 
-TEST_F(ZipReaderTest, CorruptedStoredDataFailsItsCrc) {
-  const std::string zip = temp_.Dir() + "p.zip";
+TEST_F(ZipReaderTest, DamagedDataFailsToInflate) {
   const std::string payload(5000, 'A');
-  ASSERT_TRUE(WriteZip(zip, {{"good.txt", "fine"}, TestEntry("bad.bin", payload, 0, 0x20).Stored()}));
-  std::string bytes = ReadFileBytes(zip);
-  const std::size_t at = bytes.find(payload);
-  ASSERT_NE(at, std::string::npos);
-  bytes[at + 2500] = 'B';
-  WriteFileBytes(zip, bytes);
-  auto reader = OpenExisting(zip);
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += std::to_string(i * 7919 % 1000) + "\n";
+  auto reader = OpenWith(
+      {{"good.txt", "fine"}, TestEntry("crc.bin", payload, 0, 0x20).Stored(),
+       {"t.txt", text}, TestEntry("method.bin", "made by another method", 0, 0x20).Stored()},
+      [&](std::string& bytes) {
+        bytes[bytes.find(payload) + 2500] = 'B';  // only the CRC can tell
+        const std::size_t deflated = bytes.find("t.txt") + 5;
+        for (std::size_t i = deflated; i < deflated + 64; ++i) bytes[i] = '\xFF';
+        // bzip2 (12), in the last local header and central-directory record
+        bytes[bytes.rfind("PK\x03\x04", bytes.find("method.bin")) + 8] = 12;
+        bytes[bytes.rfind("method.bin") - 46 + 10] = 12;
+      });
   ASSERT_TRUE(reader);
   EXPECT_EQ(Extract(*reader, 0), ZipOk);
   EXPECT_EQ(Extract(*reader, 1), ZipInflateFailed);
+  EXPECT_EQ(Extract(*reader, 2), ZipInflateFailed);
+  // minizip would hand out another method's data unprocessed as the file.
+  EXPECT_EQ(Extract(*reader, 3), ZipInflateFailed);
 }
 
-TEST_F(ZipReaderTest, CorruptedDeflatedDataFailsToInflate) {
-  const std::string zip = temp_.Dir() + "p.zip";
-  std::string text;
-  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + "\n";
-  ASSERT_TRUE(WriteZip(zip, {{"t.txt", text}}));
-  std::string bytes = ReadFileBytes(zip);
-  // The deflated data starts after the 30-byte local header and the name.
-  for (std::size_t i = 30 + 5; i < 30 + 5 + 64; ++i) bytes[i] = '\xFF';
-  WriteFileBytes(zip, bytes);
-  auto reader = OpenExisting(zip);
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(Extract(*reader, 0), ZipInflateFailed);
-}
-
-TEST_F(ZipReaderTest, UnsupportedCompressionMethodIsNotCopiedAsTheFile) {
-  const std::string zip = temp_.Dir() + "p.zip";
-  ASSERT_TRUE(WriteZip(zip, {TestEntry("b.txt", "compressed by another method").Stored()}));
-  std::string bytes = ReadFileBytes(zip);
-  bytes[8] = 12;  // bzip2, in the local header and in the central directory
-  bytes[bytes.find("PK\x01\x02") + 10] = 12;
-  WriteFileBytes(zip, bytes);
-  auto reader = OpenExisting(zip);
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(Extract(*reader, 0), ZipInflateFailed);
-}
-
-TEST_F(ZipReaderTest, LocalHeaderThatDisagreesIsABadLocalHeader) {
-  const std::string zip = temp_.Dir() + "p.zip";
-  ASSERT_TRUE(WriteZip(zip, {{"a.txt", "a"}, {"b.txt", "b"}}));
-  std::string bytes = ReadFileBytes(zip);
-  const std::size_t second = bytes.find("PK\x03\x04", 4);
-  ASSERT_NE(second, std::string::npos);
-  bytes[second + 2] = 'X';
-  WriteFileBytes(zip, bytes);
-  auto reader = OpenExisting(zip);
+TEST_F(ZipReaderTest, DamagedHeadersFailTheDescription) {
+  auto reader = OpenWith(FiveEntries(), [](std::string& bytes) {
+    bytes[bytes.find("PK\x03\x04", 4) + 2] = 'X';  // second local header
+    const std::size_t first = bytes.find("PK\x01\x02");
+    bytes[bytes.find("PK\x01\x02", bytes.find("PK\x01\x02", first + 4) + 4) + 3] = 9;  // third record
+  });
   ASSERT_TRUE(reader);
   ZipEntryInfo info;
   EXPECT_EQ(reader->GetEntry(0, &info), ZipOk);
   EXPECT_EQ(reader->GetEntry(1, &info), ZipBadLocalHeader);
-  EXPECT_EQ(reader->ExtractEntry(1, u"b.txt"), ZipBadLocalHeader);
-  EXPECT_FALSE(fs::exists(OutPath() / "b.txt"));
-}
-
-TEST_F(ZipReaderTest, UnreadableCentralDirectoryRecordEndsThePositioning) {
-  const std::string zip = temp_.Dir() + "p.zip";
-  ASSERT_TRUE(WriteZip(zip, FiveEntries()));
-  std::string bytes = ReadFileBytes(zip);
-  std::size_t record = bytes.find("PK\x01\x02");
-  record = bytes.find("PK\x01\x02", record + 4);  // the second record
-  ASSERT_NE(record, std::string::npos);
-  bytes[record + 3] = '\x09';
-  WriteFileBytes(zip, bytes);
-  ZipResult result = ZipOk;
-  auto reader = ZipReader::Open(Wide(zip), &result);
-  ASSERT_TRUE(reader);
-  ZipEntryInfo info;
+  EXPECT_EQ(reader->ExtractEntry(1, u"f1"), ZipBadLocalHeader);
+  EXPECT_FALSE(fs::exists(OutPath() / "f1"));
+  // A central-directory record that cannot be read ends the positioning.
+  EXPECT_EQ(reader->GetEntry(4, &info), ZipReadFailed);
+  EXPECT_EQ(reader->GetEntry(2, &info), ZipReadFailed);
   EXPECT_EQ(reader->GetEntry(0, &info), ZipOk);
-  EXPECT_EQ(reader->GetEntry(3, &info), ZipReadFailed);
-  EXPECT_EQ(reader->GetEntry(1, &info), ZipReadFailed);
-  EXPECT_EQ(reader->GetEntry(0, &info), ZipOk);  // from the cache
 }
 
 TEST_F(ZipReaderTest, MissingOrForeignFilesCannotBeOpened) {
-  ZipResult result = ZipOk;
-  EXPECT_FALSE(ZipReader::Open(Wide(temp_.Dir() + "none.zip"), &result));
-  EXPECT_EQ(result, ZipCannotOpen);
   WriteFileBytes(temp_.Dir() + "text.zip", std::string(1000, 't'));
-  result = ZipOk;
-  EXPECT_FALSE(ZipReader::Open(Wide(temp_.Dir() + "text.zip"), &result));
-  EXPECT_EQ(result, ZipCannotOpen);
-  result = ZipOk;
-  EXPECT_FALSE(ZipReader::Open(Wide(temp_.Dir()), &result));
-  EXPECT_EQ(result, ZipCannotOpen);
+  for (const std::string& path : {temp_.Dir() + "none.zip", temp_.Dir() + "text.zip", temp_.Dir()}) {
+    ZipResult result = ZipOk;
+    EXPECT_FALSE(ZipReader::Open(Wide(path), &result));
+    EXPECT_EQ(result, ZipCannotOpen);
+  }
 }
 
 TEST_F(ZipReaderTest, DefaultTargetIsTheCurrentFolderAndCloseEndsTheReader) {
@@ -354,7 +266,6 @@ TEST_F(ZipReaderTest, DefaultTargetIsTheCurrentFolderAndCloseEndsTheReader) {
   EXPECT_EQ(reader->Close(), ZipOk);
   ZipEntryInfo info;
   EXPECT_EQ(reader->GetEntry(0, &info), ZipBadArgument);
-  EXPECT_EQ(reader->Close(), ZipOk);
 }
 
 }  // namespace
