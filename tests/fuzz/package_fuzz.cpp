@@ -1,6 +1,7 @@
 // Fuzzes package extraction: arbitrary bytes unpacked into a fresh folder must never write outside it.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
