@@ -7,7 +7,8 @@
 # the fixture, after a `sync` (not timed). The three extractors take turns
 # within a round so that load from elsewhere spreads evenly. Every output is
 # checked against the fixture's expected.sha256 once. Prints the median and
-# min-max of each extractor and the ratios of the medians.
+# min-max wall and CPU (user + system) time of each extractor and the ratios
+# of the medians.
 set -euo pipefail
 export LC_ALL=C
 
@@ -37,25 +38,21 @@ mkdir -p "$WORK"
 RESULTS="$WORK/times.tsv"
 : >"$RESULTS"
 
-now() { date +%s%N; }
-
-# run NAME: one timed extraction into $WORK/NAME/skin.
+# run NAME: one extraction into $WORK/NAME/skin; records wall, user and
+# system seconds.
 run() {
     local name=$1 dir="$WORK/$1"
     rm -rf "$dir"
     mkdir -p "$dir"
     sync
-    local start end
+    local cmd
     case "$name" in
-        velmora)
-            start=$(now); "$BENCH" "$ZIP" "$dir/skin" >/dev/null; end=$(now) ;;
-        unzip)
-            start=$(now); unzip -o -q "$ZIP" -d "$dir/skin"; end=$(now) ;;
-        bsdtar)
-            mkdir -p "$dir/skin"
-            start=$(now); bsdtar -xf "$ZIP" -C "$dir/skin"; end=$(now) ;;
+        velmora) cmd=("$BENCH" "$ZIP" "$dir/skin") ;;
+        unzip) cmd=(unzip -o -q "$ZIP" -d "$dir/skin") ;;
+        bsdtar) mkdir -p "$dir/skin"; cmd=(bsdtar -xf "$ZIP" -C "$dir/skin") ;;
     esac
-    printf '%s\t%s\n' "$name" "$(( (end - start) / 1000000 ))" >>"$RESULTS"
+    /usr/bin/time -f "%e %U %S" -o "$WORK/time.txt" "${cmd[@]}" >/dev/null
+    printf '%s\t%s\n' "$name" "$(cat "$WORK/time.txt")" | tr ' ' '\t' >>"$RESULTS"
 }
 
 # check NAME: the extracted tree matches the fixture.
@@ -72,26 +69,32 @@ command -v bsdtar >/dev/null 2>&1 && TOOLS="$TOOLS bsdtar"
 
 for tool in $TOOLS; do run "$tool"; check "$tool"; done   # warm-up and check
 : >"$RESULTS"
+# The order turns every round, so no extractor always follows the same one.
+read -r -a ORDER <<<"$TOOLS"
 for ((i = 1; i <= RUNS; i++)); do
-    for tool in $TOOLS; do run "$tool"; done
+    for ((j = 0; j < ${#ORDER[@]}; j++)); do run "${ORDER[(i + j) % ${#ORDER[@]}]}"; done
 done
 for tool in $TOOLS; do rm -rf "${WORK:?}/$tool"; done
 
+# median TOOL COLUMN: "median min max" of a column (2 wall, 5 user+system).
 median() {
-    awk -v t="$1" '$1 == t { print $2 }' "$RESULTS" | sort -n |
+    awk -v t="$1" -v c="$2" '$1 == t { print (c == 5) ? $3 + $4 : $2 }' "$RESULTS" | sort -n |
         awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-                                  printf "%.3f %.3f %.3f", m / 1000, v[1] / 1000, v[NR] / 1000 }'
+                                  printf "%.3f %.3f %.3f", m, v[1], v[NR] }'
 }
 
-echo "extract skin.zip ($(stat -c %s "$ZIP") bytes, 2020 entries), $RUNS runs each, ms resolution"
-printf '%-8s %9s %15s\n' tool "median s" "min-max s"
-declare -A MED
+echo "extract skin.zip ($(stat -c %s "$ZIP") bytes, 2020 entries), $RUNS runs each, 10 ms resolution"
+printf '%-8s %9s %13s %10s %13s\n' tool "wall s" "min-max" "cpu s" "min-max"
+declare -A MED CPU
 for tool in $TOOLS; do
-    read -r m lo hi <<<"$(median "$tool")"
+    read -r m lo hi <<<"$(median "$tool" 2)"
+    read -r c clo chi <<<"$(median "$tool" 5)"
     MED[$tool]=$m
-    printf '%-8s %9s %7s-%-7s\n' "$tool" "$m" "$lo" "$hi"
+    CPU[$tool]=$c
+    printf '%-8s %9s %6s-%-6s %10s %6s-%-6s\n' "$tool" "$m" "$lo" "$hi" "$c" "$clo" "$chi"
 done
-awk -v a="${MED[velmora]}" -v b="${MED[unzip]}" 'BEGIN { printf "velmora / unzip  = %.3f\n", a / b }'
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+echo "velmora / unzip:  wall $(ratio "${MED[velmora]}" "${MED[unzip]}"), cpu $(ratio "${CPU[velmora]}" "${CPU[unzip]}")"
 if [ -n "${MED[bsdtar]:-}" ]; then
-    awk -v a="${MED[velmora]}" -v b="${MED[bsdtar]}" 'BEGIN { printf "velmora / bsdtar = %.3f\n", a / b }'
+    echo "velmora / bsdtar: wall $(ratio "${MED[velmora]}" "${MED[bsdtar]}"), cpu $(ratio "${CPU[velmora]}" "${CPU[bsdtar]}")"
 fi

@@ -34,10 +34,11 @@ bool PathExists(const std::u16string& path) {
 }
 
 // Creates `base` and then every folder level of `path` under it, outer to
-// inner; failures show later, when a file in them cannot be created.
-void EnsureFolders(const std::u16string& base, const std::u16string& path) {
+// inner; failures show later, when a file in them cannot be created. True
+// when the whole path exists afterwards.
+bool EnsureFolders(const std::u16string& base, const std::u16string& path) {
   if (base.size() <= kMaxPathUnits && !PathExists(base)) platform::CreateFolder(base);
-  if (path.empty()) return;
+  if (path.empty()) return PathExists(base);
   // Outer levels first: every prefix ending before a separator, then the
   // whole path.
   std::size_t end = 0;
@@ -52,7 +53,8 @@ void EnsureFolders(const std::u16string& base, const std::u16string& path) {
     end = next + 1;
   }
   const std::u16string whole = base + path;
-  if (whole.size() <= kMaxPathUnits && !PathExists(whole)) platform::CreateFolder(whole);
+  if (whole.size() > kMaxPathUnits) return false;
+  return PathExists(whole) || platform::CreateFolder(whole);
 }
 
 // minizip refuses an archive without entries; such an archive is only an
@@ -97,6 +99,10 @@ struct ZipReader::State {
   bool cachedNameTooLong = false;
   bool entryOpen = false;
   std::u16string targetFolder;
+  // The folder part of the last file entry, known to exist under the target
+  // folder: entries come grouped by folder, so most need no folder checks.
+  std::u16string ensuredFolder;
+  bool hasEnsuredFolder = false;
   std::string password;  // always empty here
   std::unique_ptr<unsigned char[]> copyBuffer;
 
@@ -150,6 +156,7 @@ ZipResult ZipReader::SetTargetFolder(const std::u16string& folder) {
   if (folder.size() + (needsSeparator ? 1 : 0) > kMaxPathUnits) return ZipBadArgument;
   state_->targetFolder = folder;
   if (needsSeparator) state_->targetFolder += u'\\';
+  state_->hasEnsuredFolder = false;
   return ZipOk;
 }
 
@@ -272,7 +279,10 @@ ZipResult ZipReader::ExtractEntry(std::int32_t index, const std::u16string& name
   const std::u16string target = s.targetFolder + folderPart + filePart;
   if (target.size() > kMaxPathUnits) return ZipCannotOpen;
 
-  EnsureFolders(s.targetFolder, folderPart);
+  if (!s.hasEnsuredFolder || folderPart != s.ensuredFolder) {
+    s.hasEnsuredFolder = EnsureFolders(s.targetFolder, folderPart);
+    s.ensuredFolder = folderPart;
+  }
   // A name ending with a separator names no file.
   if (filePart.empty()) return ZipCannotOpen;
   return CopyEntryData(target, entry);
