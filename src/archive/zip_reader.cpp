@@ -304,7 +304,10 @@ ZipResult ZipReader::CopyEntryData(const std::u16string& target, const ZipEntryI
   s.entryOpen = true;
   // minizip hands out the data of other methods unprocessed, which would be
   // written as if it were the file.
-  if (method != kMethodStored && method != kMethodDeflated) return ZipInflateFailed;
+  if (method != kMethodStored && method != kMethodDeflated) {
+    s.CloseEntryData();
+    return ZipInflateFailed;
+  }
   if (!s.copyBuffer) s.copyBuffer.reset(new unsigned char[kCopyBufferSize]);
 
   ZipResult result = ZipInflateFailed;
