@@ -29,7 +29,8 @@ bool MoveFileReplacing(const std::u16string& from, const std::u16string& to);
 // RemoveDirectoryW: removes an empty folder (or a link to one, as a link).
 bool RemoveFolder(const std::u16string& path);
 // GetFileAttributesW: false when the path does not exist; the attribute word
-// has 0x10 for a folder and 0x01 for read-only (no write bit on POSIX).
+// has 0x10 for a folder, 0x01 for read-only (no write bit on POSIX) and 0x400
+// for a link or junction, which is never to be entered.
 bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes);
 // CreateFileW(FILE_READ_EA, FILE_SHARE_READ, OPEN_EXISTING) and GetFileSize:
 // the low 32 bits of an existing file's size, without access to its data.
@@ -105,8 +106,9 @@ class WritableFile {
   // (Windows ignores it). Read-only on POSIX means no write bit.
   bool Create(const std::u16string& path, std::uint32_t attributes, std::uint32_t unixMode);
   bool Write(const void* data, std::uint32_t size);
-  // File times are 100 ns intervals since 1601-01-01 UTC. POSIX sets access
-  // and modification times; it has no creation time to set.
+  // File times are 100 ns intervals since 1601-01-01 UTC; a time of 0 leaves
+  // that time as it is. POSIX sets access and modification times; it has no
+  // creation time to set.
   bool SetTimes(std::uint64_t creation, std::uint64_t access, std::uint64_t write);
   bool Close();
 

@@ -288,6 +288,11 @@ bool WritableFile::SetTimes(std::uint64_t /*creation*/, std::uint64_t access, st
   // 100 ns intervals since 1601 to the Unix epoch.
   constexpr std::int64_t kEpochDifference = 116444736000000000LL;
   auto toSpec = [](std::uint64_t fileTime) {
+    timespec spec{};
+    if (fileTime == 0) {
+      spec.tv_nsec = UTIME_OMIT;
+      return spec;
+    }
     const std::int64_t since1970 = static_cast<std::int64_t>(fileTime) - kEpochDifference;
     std::int64_t seconds = since1970 / 10000000;
     std::int64_t rest = since1970 % 10000000;
@@ -295,7 +300,6 @@ bool WritableFile::SetTimes(std::uint64_t /*creation*/, std::uint64_t access, st
       rest += 10000000;
       --seconds;
     }
-    timespec spec{};
     spec.tv_sec = static_cast<time_t>(seconds);
     spec.tv_nsec = static_cast<long>(rest * 100);
     return spec;

@@ -219,7 +219,9 @@ bool WritableFile::SetTimes(std::uint64_t creation, std::uint64_t access, std::u
   const FILETIME creationTime = toFileTime(creation);
   const FILETIME accessTime = toFileTime(access);
   const FILETIME writeTime = toFileTime(write);
-  return ::SetFileTime(state_->file.Get(), &creationTime, &accessTime, &writeTime) != FALSE;
+  // A null pointer leaves that time as it is.
+  return ::SetFileTime(state_->file.Get(), creation != 0 ? &creationTime : nullptr,
+                       access != 0 ? &accessTime : nullptr, write != 0 ? &writeTime : nullptr) != FALSE;
 }
 
 bool WritableFile::Close() {
