@@ -19,6 +19,19 @@ class SelfUpdate : public UpdaterTest {
     return false;
   }
 
+  // Runs the updater and checks that the self-update began, fetched its file
+  // and then ended with the given error.
+  void ExpectSelfUpdateEndsWith(const char* error) {
+    const ExitStatus status = RunUpdate(std::to_string(hostPid_));
+    EXPECT_TRUE(status.exited && status.code == 0);
+    const std::vector<LogLine> log = Log();
+    ASSERT_EQ(log.size(), 3u) << DescribeLog(log);
+    EXPECT_EQ(log[0].message, msg::kSelfUpdateStarted);
+    EXPECT_EQ(log[1].message, msg::kSelfDownloadFinished);
+    EXPECT_EQ(log[2].level, "ERROR");
+    EXPECT_EQ(log[2].message, error);
+  }
+
   // Waits until the log ends a run and no updater runs from the installation.
   bool WaitForRestartedRun(double seconds) {
     return WaitUntil([&] {
@@ -117,14 +130,7 @@ TEST_F(SelfUpdate, FailedReplacementOfTheUpdaterRecordsNothingAndDoesNotRestart)
   StartServer();
   StartHost();
 
-  const ExitStatus status = RunUpdate(std::to_string(hostPid_));
-  EXPECT_TRUE(status.exited && status.code == 0);
-  const std::vector<LogLine> log = Log();
-  ASSERT_EQ(log.size(), 3u) << DescribeLog(log);
-  EXPECT_EQ(log[0].message, msg::kSelfUpdateStarted);
-  EXPECT_EQ(log[1].message, msg::kSelfDownloadFinished);
-  EXPECT_EQ(log[2].level, "ERROR");
-  EXPECT_EQ(log[2].message, msg::kSelfReplaceFailed);
+  ASSERT_NO_FATAL_FAILURE(ExpectSelfUpdateEndsWith(msg::kSelfReplaceFailed));
   EXPECT_EQ(ReadFile(App("Velmora")), original);
   EXPECT_EQ(ReadFile(App("a.dll")), a1);
   EXPECT_EQ(ReadFile(App("UpdateList.xml")), localList);
@@ -140,14 +146,7 @@ TEST_F(SelfUpdate, WrongSizeOfTheNewUpdaterEndsTheRunWithoutRestart) {
   StartServer();
   StartHost();
 
-  const ExitStatus status = RunUpdate(std::to_string(hostPid_));
-  EXPECT_TRUE(status.exited && status.code == 0);
-  const std::vector<LogLine> log = Log();
-  ASSERT_EQ(log.size(), 3u) << DescribeLog(log);
-  EXPECT_EQ(log[0].message, msg::kSelfUpdateStarted);
-  EXPECT_EQ(log[1].message, msg::kSelfDownloadFinished);
-  EXPECT_EQ(log[2].level, "ERROR");
-  EXPECT_EQ(log[2].message, msg::kSelfSizeCheckFailed);
+  ASSERT_NO_FATAL_FAILURE(ExpectSelfUpdateEndsWith(msg::kSelfSizeCheckFailed));
   EXPECT_EQ(ReadFile(App("Velmora")), original);
   EXPECT_EQ(ReadFileElements(ReadFile(App("UpdateList.xml")))[0],
             (Attributes{{"Ver", "1.0"}, {"Name", "Velmora"}}));

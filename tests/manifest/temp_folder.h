@@ -1,52 +1,38 @@
-// A private temporary folder for the list tests, removed with everything in it.
+// The list tests' temporary folder, removed with everything in it.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
+
+#include "support/temp_folder.h"
 
 namespace velmora::manifest::testing {
 
+// The shared temporary folder, with the file helpers the list tests use.
 class TempFolder {
  public:
-  TempFolder() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    root_ = std::filesystem::temp_directory_path() /
-            ("velmora-manifest-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(root_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
   // The narrow path of `name` inside the folder, as the updater would form it.
-  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  std::string Path(const std::string& name) const { return (root() / name).string(); }
 
   std::string Write(const std::string& name, const std::string& content) const {
-    std::ofstream out(root_ / name, std::ios::binary);
+    std::ofstream out(root() / name, std::ios::binary);
     out << content;
     return Path(name);
   }
 
   std::string Read(const std::string& name) const {
-    std::ifstream in(root_ / name, std::ios::binary);
+    std::ifstream in(root() / name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  bool Exists(const std::string& name) const { return std::filesystem::exists(root_ / name); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(root() / name); }
 
-  const std::filesystem::path& root() const { return root_; }
+  const std::filesystem::path& root() const { return folder_.Path(); }
 
  private:
-  std::filesystem::path root_;
+  velmora::testing::TempFolder folder_;
 };
 
 // A complete list around the given Files content, with application version
