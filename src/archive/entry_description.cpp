@@ -3,6 +3,7 @@
 
 #include "archive/zip_reader.h"
 #include "platform/clock.h"
+#include "platform/name_policy.h"
 
 namespace velmora::archive {
 namespace {
@@ -17,20 +18,6 @@ std::uint32_t ReadLittle32(const unsigned char* p) {
   return ReadLittle16(p) | (ReadLittle16(p + 2) << 16);
 }
 
-// A component made of dots and blanks only, with two dots or more: Windows
-// drops trailing dots and blanks, so "..", ".. " and "..." all risk naming
-// the parent.
-bool IsParentComponent(const std::u16string& name, std::size_t begin, std::size_t end) {
-  int dots = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    if (name[i] == u'.') {
-      ++dots;
-    } else if (name[i] != u' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
 
 }  // namespace
 
@@ -61,16 +48,9 @@ std::u16string TrimEntryName(const std::u16string& name) {
 }
 
 bool IsUnsafeEntryName(const std::u16string& name) {
-  if (!name.empty() && IsSeparator(name[0])) return true;
-  if (name.size() >= 2 && name[1] == u':') return true;
-  std::size_t begin = 0;
-  while (begin <= name.size()) {
-    std::size_t end = begin;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (IsParentComponent(name, begin, end)) return true;
-    begin = end + 1;
-  }
-  return false;
+  // The same policy as for update-list names: a name Windows would store
+  // otherwise, or one that leaves the target folder, is never written.
+  return !platform::IsSafeRelativeName(name);
 }
 
 std::uint32_t EntryAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes,

@@ -14,8 +14,9 @@ struct ZipEntryInfo;
 // "a/b/../c.txt" becomes "c.txt"; "../x" is left as it is.
 std::u16string TrimEntryName(const std::u16string& name);
 
-// True for a name that must not be written: absolute (leading separator or a
-// drive prefix), or with a component of dots (and blanks) naming a parent.
+// True for a name that must not be written: one the installation's name
+// policy refuses (absolute, a drive, dots-only components, device names, ...).
+// A trailing separator (a folder entry) is allowed.
 bool IsUnsafeEntryName(const std::u16string& name);
 
 // The Windows attribute word from the high byte of version-made-by and the

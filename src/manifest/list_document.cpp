@@ -27,23 +27,22 @@ const char* AttributeAt(const tinyxml2::XMLElement& element, int position) {
   return attribute == nullptr ? nullptr : attribute->Value();
 }
 
-bool ParseListSize(const char* text, std::uint32_t* size) {
+bool ParseListSize(const char* text, std::uint64_t* size) {
   if (text == nullptr) return false;
   const char* p = text;
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  // A negative size is no size: read modulo 2^64 it would announce a file
+  // of exabytes and disable the cut-off of an oversized download.
+  if (*p == '-') return false;
+  if (*p == '+') ++p;
   if (*p < '0' || *p > '9') return false;
-  std::uint64_t magnitude = 0;
+  std::uint64_t value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
-    magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p - '0');
-    if (magnitude > UINT32_MAX) return false;
+    const auto digit = static_cast<std::uint64_t>(*p - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
   }
-  const auto value = static_cast<std::uint32_t>(magnitude);
-  *size = negative ? static_cast<std::uint32_t>(0u - value) : value;
+  *size = value;
   return true;
 }
 

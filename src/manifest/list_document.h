@@ -15,6 +15,13 @@ namespace velmora::manifest {
 // library error (missing file, parse error, empty document).
 bool LoadListDocument(const std::string& path, tinyxml2::XMLDocument& document);
 
+struct FileEntry;
+
+// Reads one File element by attribute position (1 version, 2 name, 3 size)
+// and its Sha256 attribute. False for an entry the run cannot use: fewer than
+// two attributes, an unsafe name, a size or hash that does not read.
+bool ReadEntry(const tinyxml2::XMLElement& element, FileEntry* entry);
+
 // The element's text when its first child is text (character data included),
 // unchanged; empty for a null element or one whose first child is not text.
 std::string ElementText(const tinyxml2::XMLElement* element);
@@ -24,9 +31,9 @@ std::string ElementText(const tinyxml2::XMLElement* element);
 const char* AttributeAt(const tinyxml2::XMLElement& element, int position);
 
 // Reads a size attribute as an unsigned decimal number: leading blanks are
-// skipped, a sign is accepted (minus negates modulo 2^32), reading stops at the
-// first non-digit ("512x" is 512). False when no digit follows, or when the
-// digits exceed 32 bits.
-bool ParseListSize(const char* text, std::uint32_t* size);
+// skipped, a plus sign is accepted, reading stops at the first non-digit
+// ("512x" is 512). False for a minus sign, when no digit follows, or when the
+// digits exceed 64 bits.
+bool ParseListSize(const char* text, std::uint64_t* size);
 
 }  // namespace velmora::manifest

@@ -10,13 +10,15 @@ namespace velmora::manifest {
 
 // One file of an update list. `name` and `version` are attributes 2 and 1 of
 // its element, byte for byte as the XML library hands them over; `size` is
-// attribute 3 (0: the size is not checked). `isNew` is true unless the local
-// list already names the file.
+// attribute 3 (0: the size is not checked). `sha256` is the attribute named
+// Sha256 (64 hex digits, any case; empty when absent). `isNew` is true unless
+// the local list already names the file.
 struct FileEntry {
   std::string name;
   std::string version;
   bool isNew = true;
-  std::uint32_t size = 0;
+  std::uint64_t size = 0;
+  std::string sha256;
 };
 
 // File name to entry. std::string compares as unsigned bytes, shorter first on
@@ -35,6 +37,12 @@ std::string ReadApplicationVersion(const std::string& path);
 // attribute that is not a 32-bit number; the table is then empty. An unsafe
 // EntryPoint is returned as empty text.
 bool ReadUpdateList(const std::string& path, FileTable& table, std::string& entryPoint);
+
+// Reads the installed (local) list like ReadUpdateList, but an entry the run
+// cannot use is passed over on its own: that name counts as not installed and
+// every other entry keeps its version. False only when the document, its
+// Velmorar, Updater or Files element is missing, or no entry is usable.
+bool ReadInstalledList(const std::string& path, FileTable& table);
 
 // The local list, loaded once per run so that applied files can be recorded in
 // it and written back at the end. Nothing on disk changes before Save.
@@ -57,9 +65,10 @@ class UpdateListWriter {
   // True when the open found no local list and started from the downloaded one.
   bool listReplaced() const;
 
-  // Records an applied file in memory: a new entry becomes a File element with
-  // Ver and Name at the end of Files; a known one gets its Ver set on the first
-  // element whose attribute 2 is exactly `entry.name` (nothing when none is).
+  // Records an applied file in memory. The first element whose attribute 2 (or
+  // Name) is exactly `entry.name` gets its Ver set, or is replaced by a clean
+  // File element when it cannot be read as an entry; without one, a new entry
+  // becomes a File element with Ver and Name at the end of Files.
   void RecordAppliedFile(const FileEntry& entry);
 
   // Writes the document to a temporary file beside the local list, forces it

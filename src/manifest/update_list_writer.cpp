@@ -33,11 +33,22 @@ bool WriteWholeFile(const std::string& path, const char* data, std::size_t size)
 }  // namespace
 
 struct UpdateListWriter::State {
+  // A File element with Ver before Name, so that reading by position finds
+  // them again.
+  tinyxml2::XMLElement* NewFileElement(const FileEntry& entry);
+
   tinyxml2::XMLDocument document;
   tinyxml2::XMLElement* files = nullptr;
   std::string localListPath;
   bool listReplaced = false;
 };
+
+tinyxml2::XMLElement* UpdateListWriter::State::NewFileElement(const FileEntry& entry) {
+  tinyxml2::XMLElement* element = document.NewElement("File");
+  element->SetAttribute("Ver", entry.version.c_str());
+  element->SetAttribute("Name", entry.name.c_str());
+  return element;
+}
 
 UpdateListWriter::UpdateListWriter() = default;
 UpdateListWriter::~UpdateListWriter() = default;
@@ -70,24 +81,30 @@ bool UpdateListWriter::listReplaced() const { return state_ != nullptr && state_
 void UpdateListWriter::RecordAppliedFile(const FileEntry& entry) {
   if (state_ == nullptr || state_->files == nullptr) return;
   tinyxml2::XMLElement* files = state_->files;
-  if (entry.isNew) {
-    // Ver before Name, so that reading by position finds them again.
-    tinyxml2::XMLElement* element = state_->document.NewElement("File");
-    element->SetAttribute("Ver", entry.version.c_str());
-    element->SetAttribute("Name", entry.name.c_str());
-    files->InsertEndChild(element);
-    return;
-  }
+  // A name the list already has keeps its one element, so the list never
+  // grows over runs, even where the reader passed the element over.
   for (tinyxml2::XMLElement* element = files->FirstChildElement("File"); element != nullptr;
        element = element->NextSiblingElement()) {
     const char* name = AttributeAt(*element, 2);
-    if (name != nullptr && entry.name == name) {
+    const char* namedName = element->Attribute("Name");
+    if ((name == nullptr || entry.name != name) && (namedName == nullptr || entry.name != namedName)) {
+      continue;
+    }
+    FileEntry existing;
+    if (ReadEntry(*element, &existing)) {
       // Replaces an attribute named Ver, or appends one after the others; the
       // element's attribute 1 is then left as it was.
       element->SetAttribute("Ver", entry.version.c_str());
       return;
     }
+    // An element the reader cannot use would make every later run install
+    // the file again: a well-formed one takes its place.
+    files->InsertAfterChild(element, state_->NewFileElement(entry));
+    files->DeleteChild(element);
+    return;
   }
+  // A known entry whose element has gone is not brought back.
+  if (entry.isNew) files->InsertEndChild(state_->NewFileElement(entry));
 }
 
 bool UpdateListWriter::Save() {

@@ -9,6 +9,18 @@ namespace velmora::platform {
 // self-update: "Velmora.exe" on Windows, "Velmora" on POSIX.
 extern const char UpdaterFileName[];
 
+// The updater's own paths in its installation folder.
+inline constexpr char16_t DownloadFolderName[] = u"temp";
+inline constexpr char16_t LogFolderName[] = u"log";
+inline constexpr char16_t CrashFolderName[] = u"Error";
+inline constexpr char16_t LocalListFileName[] = u"UpdateList.xml";
+inline constexpr char16_t UpdateKeyFileName[] = u"UpdateKey.pub";
+// Inside the download folder, beside the downloads (which keep their list
+// names): where packages are unpacked before they are installed, and the
+// journal of the files in flight while a run puts files in place.
+inline constexpr char16_t StagingFolderName[] = u".staging";
+inline constexpr char16_t JournalFileName[] = u".journal";
+
 // The folder installed files are moved aside into, on the installation's own
 // volume: the drive letter of installDir + ":\RECYCLER\" on Windows,
 // installDir + ".RECYCLER\" on POSIX. installDir ends with a separator.

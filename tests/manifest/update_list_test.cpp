@@ -84,28 +84,30 @@ TEST_F(ReadUpdateListTest, NamesAreComparedAsExactBytesInUnsignedOrder) {
 
 TEST_F(ReadUpdateListTest, SizeIsReadAsAnUnsignedDecimalPrefix) {
   ASSERT_TRUE(Read("<File V=\"1\" N=\"a\" S=\"512x\"/><File V=\"1\" N=\"b\" S=\"  +7\"/>"
-                   "<File V=\"1\" N=\"c\" S=\"-1\"/><File V=\"1\" N=\"d\" S=\"4294967295\"/>"
+                   "<File V=\"1\" N=\"c\" S=\"4294967296\"/><File V=\"1\" N=\"d\" S=\"18446744073709551615\"/>"
                    "<File V=\"1\" N=\"e\" S=\"0\"/><File V=\"1\" N=\"f\" S=\"1\" Extra=\"zz\"/>"));
   EXPECT_EQ(table_.at("a").size, 512u);
   EXPECT_EQ(table_.at("b").size, 7u);
-  EXPECT_EQ(table_.at("c").size, 4294967295u);
-  EXPECT_EQ(table_.at("d").size, 4294967295u);
+  EXPECT_EQ(table_.at("c").size, 4294967296u);
+  EXPECT_EQ(table_.at("d").size, UINT64_MAX);
   EXPECT_EQ(table_.at("e").size, 0u);
   EXPECT_EQ(table_.at("f").size, 1u);
 }
 
 TEST_F(ReadUpdateListTest, MalformedEntryFailsTheWholeList) {
-  const char* const bad[] = {
+  const std::string bad[] = {
       "<File Ver=\"1\"/>",
       "<File/>",
       "<File Ver=\"1\" Name=\"a\" Size=\"\"/>",
       "<File Ver=\"1\" Name=\"a\" Size=\"x12\"/>",
       "<File Ver=\"1\" Name=\"a\" Size=\" - 3\"/>",
-      "<File Ver=\"1\" Name=\"a\" Size=\"4294967296\"/>",
-      "<File Ver=\"1\" Name=\"a\" Size=\"-4294967296\"/>",
+      "<File Ver=\"1\" Name=\"a\" Size=\"-1\"/>",
+      "<File Ver=\"1\" Name=\"a\" Size=\"18446744073709551616\"/>",
+      "<File Ver=\"1\" Name=\"a\" Size=\"1\" Sha256=\"abc\"/>",
+      "<File Ver=\"1\" Name=\"a\" Size=\"1\" Sha256=\"" + std::string(63, 'a') + "g\"/>",
       "<File Ver=\"1\" Name=\"a\" Size=\"99999999999999999999999\"/>",
   };
-  for (const char* entry : bad) {
+  for (const std::string& entry : bad) {
     table_["stale"] = FileEntry{};
     EXPECT_FALSE(Read(std::string("<File Ver=\"1\" Name=\"good.dll\"/>") + entry)) << entry;
     EXPECT_TRUE(table_.empty()) << entry;
@@ -117,6 +119,16 @@ TEST_F(ReadUpdateListTest, UnsafeNameFailsTheWholeList) {
       "",         "\\evil.dll",     "/etc/passwd",    "C:\\evil.dll", "a.dll:stream",
       "..",       "..\\evil.dll",   "../evil.dll",    "a\\..\\..\\b", "a/../b",
       "a\\..",    "lang\\\\..\\x",  "c:evil.dll",     "\\\\server\\share\\x",
+      // Windows would store these under another name, or open a device.
+      ".",        "a\\.\\b",       ". .\\x",        "a.",           "dir \\b",
+      "NUL",      "con.txt",        "sub\\Com7.dll",  "lpt1 .log",    "a?b", "a|b",
+      // Packages that would unpack over the installation or the updater's own paths.
+      ".zip",     "..zip",          " .zip",          "sub\\.zip",   "temp.zip",
+      "Log.zip",  "UpdateList.xml.zip",
+      // The updater's own paths.
+      "temp\\x.dll", "TEMP",       "log\\today.log", "Error\\a.dmp", ".RECYCLER\\a",
+      "UpdateList.xml", "updatelist.xml", "UpdateKey.pub", "temp\\\\x", ".staging\\a",
+      "a\\",
   };
   for (const char* name : unsafe) {
     const std::string files = std::string("<File Ver=\"1\" Name=\"ok.dll\"/><File Ver=\"1\" Name=\"") +
@@ -128,8 +140,8 @@ TEST_F(ReadUpdateListTest, UnsafeNameFailsTheWholeList) {
 
 TEST_F(ReadUpdateListTest, NamesThatOnlyLookUnusualStayValid) {
   ASSERT_TRUE(Read("<File Ver=\"1\" Name=\"lang\\zh.dll\"/><File Ver=\"1\" Name=\"a\\\\b.txt\"/>"
-                   "<File Ver=\"1\" Name=\"..x\"/><File Ver=\"1\" Name=\"x..\\y...\"/>"
-                   "<File Ver=\"1\" Name=\".\\hidden\"/>"));
+                   "<File Ver=\"1\" Name=\"..x\"/><File Ver=\"1\" Name=\"x..y\\.y\"/>"
+                   "<File Ver=\"1\" Name=\"console.dll\"/>"));
   EXPECT_EQ(table_.size(), 5u);
   EXPECT_EQ(table_.count("a\\\\b.txt"), 1u);
 }

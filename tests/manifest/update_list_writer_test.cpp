@@ -204,6 +204,24 @@ TEST_F(UpdateListWriterTest, SaveKeepsThePermissionsOfTheOldList) {
 #endif
 }
 
+TEST_F(UpdateListWriterTest, MalformedLocalEntryCountsAsMissingAndIsRewrittenOnce) {
+  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a.dll\" Size=\"\"/>"
+                                                "<File Ver=\"1\" Name=\"b.dll\"/>"));
+  FileTable installed;
+  ASSERT_TRUE(ReadInstalledList(LocalPath(), installed));
+  EXPECT_EQ(installed.count("a.dll"), 0u);
+  EXPECT_EQ(installed.at("b.dll").version, "1");
+  // Three runs record the reinstalled file; the list keeps one element for it.
+  for (int run = 0; run < 3; ++run) {
+    ASSERT_EQ(Open(), OpenResult::kOk);
+    writer_.RecordAppliedFile(Entry("a.dll", "2", true));
+    ASSERT_TRUE(writer_.Save());
+  }
+  const std::string saved = folder_.Read("UpdateList.xml");
+  EXPECT_EQ(saved.find("a.dll"), saved.rfind("a.dll")) << saved;
+  EXPECT_EQ(ReadLocal().at("a.dll").version, "2");
+}
+
 TEST_F(UpdateListWriterTest, UnopenedWriterRecordsAndSavesNothing) {
   writer_.RecordAppliedFile(Entry("a", "1", true));
   EXPECT_FALSE(writer_.Save());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 namespace velmora::manifest {
@@ -31,7 +32,15 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"1.2", "1.2.0", true}, VersionCase{"1.02", "1.2", true},
                       VersionCase{"1.2a", "1.2", true}, VersionCase{"1.x", "1.0", false},
                       VersionCase{"1.0", "1.x", false}, VersionCase{"1.x", "2.0", true},
-                      VersionCase{"", "1.0", false}, VersionCase{"2147483648", "1", false}));
+                      VersionCase{"", "1.0", false}, VersionCase{"2147483648", "1", false}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+      // "1.2_vs_1.10": the characters a test name cannot hold become "_".
+      std::string name = std::to_string(info.index) + "_" + info.param.available + "_vs_" + info.param.installed;
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
 
 TEST(IsUpToDate, LeadingZerosAndExtraComponentsCountInNeitherDirection) {
   EXPECT_TRUE(IsUpToDate("1.02", "1.2"));
