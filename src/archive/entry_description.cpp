@@ -53,6 +53,14 @@ bool IsUnsafeEntryName(const std::u16string& name) {
   return !platform::IsSafeRelativeName(name);
 }
 
+bool IsUnixLinkEntry(std::uint32_t versionMadeBy, std::uint32_t externalAttributes) {
+  constexpr std::uint32_t kTypeMask = 0170000;
+  constexpr std::uint32_t kTypeLink = 0120000;
+  const std::uint32_t host = (versionMadeBy >> 8) & 0xFF;
+  if (host == 0 || host == 7 || host == 11 || host == 14) return false;
+  return ((externalAttributes >> 16) & kTypeMask) == kTypeLink;
+}
+
 std::uint32_t EntryAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes,
                               std::uint32_t* unixMode) {
   const std::uint32_t host = (versionMadeBy >> 8) & 0xFF;

@@ -26,6 +26,10 @@ bool IsUnsafeEntryName(const std::u16string& name);
 std::uint32_t EntryAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes,
                               std::uint32_t* unixMode);
 
+// True for an entry whose Unix mode (hosts other than the DOS ones) has the
+// symbolic-link type.
+bool IsUnixLinkEntry(std::uint32_t versionMadeBy, std::uint32_t externalAttributes);
+
 // An MS-DOS date (upper 16 bits) and time (lower 16 bits), read as local time,
 // as a UTC file time. False when the stamp is no valid time.
 bool DosDateTimeToFileTime(std::uint32_t dosDateTime, std::uint64_t* fileTime);

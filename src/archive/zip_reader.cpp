@@ -236,6 +236,7 @@ ZipResult ZipReader::DescribeCurrent(std::int32_t index, ZipEntryInfo* out) {
   // UTF-8 flag says.
   entry.name = TrimEntryName(platform::AnsiToWide(rawName));
   entry.attributes = EntryAttributes(info.version, info.external_fa, &entry.unixMode);
+  entry.isLink = IsUnixLinkEntry(info.version, info.external_fa);
   entry.compressedSize = static_cast<std::uint32_t>(info.compressed_size);
   entry.uncompressedSize = static_cast<std::uint32_t>(info.uncompressed_size);
   std::uint64_t stamp = 0;
@@ -264,7 +265,9 @@ ZipResult ZipReader::ExtractEntry(std::int32_t index, const std::u16string& name
 
   // Nothing is written outside the target folder, and no name or path is cut
   // to fit.
-  if (s.cachedNameTooLong || name.size() > kMaxPathUnits || IsUnsafeEntryName(name)) {
+  // A link would let later entries, or the application, write through it to
+  // anywhere: links are never created, and the package fails.
+  if (s.cachedNameTooLong || name.size() > kMaxPathUnits || IsUnsafeEntryName(name) || entry.isLink) {
     return ZipCannotOpen;
   }
   if (entry.attributes & kAttributeDirectory) {

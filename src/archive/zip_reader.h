@@ -40,6 +40,8 @@ struct ZipEntryInfo {
   std::uint32_t attributes = 0;
   // Permission bits (0777) of an entry made on a Unix-like host, else 0.
   std::uint32_t unixMode = 0;
+  // A symbolic link made on a Unix-like host: never extracted.
+  bool isLink = false;
   // File times: 100 ns intervals since 1601-01-01 UTC.
   std::uint64_t accessTime = 0;
   std::uint64_t creationTime = 0;

@@ -59,4 +59,23 @@ inline constexpr char kRootNodeMissing[] = "\xB6\xC1\xC8\xA1Velmorar\xBD\xDA\xB5
 // 读取Files节点出错. (error reading the Files node)
 inline constexpr char kFilesNodeMissing[] = "\xB6\xC1\xC8\xA1" "Files\xBD\xDA\xB5\xE3\xB3\xF6\xB4\xED.";
 
+// 获取程序目录出错. (the program's own folder cannot be determined)
+inline constexpr char kModuleFolderUnknown[] = "\xBB\xF1\xC8\xA1\xB3\xCC\xD0\xF2\xC4\xBF\xC2\xBC\xB3\xF6\xB4\xED.";
+// 下载文件出错: (error downloading the file: (followed by its list name))
+inline constexpr char kDownloadFailedPrefix[] = "\xCF\xC2\xD4\xD8\xCE\xC4\xBC\xFE\xB3\xF6\xB4\xED:";
+// 校验文件出错: (the file's hash does not match: (followed by its list name))
+inline constexpr char kHashCheckFailedPrefix[] = "\xD0\xA3\xD1\xE9\xCE\xC4\xBC\xFE\xB3\xF6\xB4\xED:";
+// 保存配置文件出错. (error saving the update list)
+inline constexpr char kSaveFailed[] = "\xB1\xA3\xB4\xE6\xC5\xE4\xD6\xC3\xCE\xC4\xBC\xFE\xB3\xF6\xB4\xED.";
+// 启动程序出错: (error starting the program: (followed by its path))
+inline constexpr char kStartFailedPrefix[] = "\xC6\xF4\xB6\xAF\xB3\xCC\xD0\xF2\xB3\xF6\xB4\xED:";
+// 更新已回滚. (the update was rolled back: every file is as before the run)
+inline constexpr char kRunRolledBack[] = "\xB8\xFC\xD0\xC2\xD2\xD1\xBB\xD8\xB9\xF6.";
+// 恢复中断的更新: (restoring after an interrupted update: (followed by the path put back))
+inline constexpr char kRestoredPrefix[] = "\xBB\xD6\xB8\xB4\xD6\xD0\xB6\xCF\xB5\xC4\xB8\xFC\xD0\xC2:";
+// 校验XML文件签名出错. (error checking the signature of the XML file)
+inline constexpr char kSignatureCheckFailed[] = "\xD0\xA3\xD1\xE9XML\xCE\xC4\xBC\xFE\xC7\xA9\xC3\xFB\xB3\xF6\xB4\xED.";
+// 未配置更新公钥. (no update key is configured)
+inline constexpr char kNoUpdateKey[] = "\xCE\xB4\xC5\xE4\xD6\xC3\xB8\xFC\xD0\xC2\xB9\xAB\xD4\xBF.";
+
 }  // namespace velmora::diagnostics

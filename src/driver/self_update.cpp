@@ -1,47 +1,66 @@
 // The self-update: replace the running updater and restart it.
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
+#include "driver/installation.h"
 #include "driver/update_run.h"
 #include "platform/encoding.h"
-#include "platform/file_ops.h"
 #include "platform/names.h"
 #include "platform/process.h"
-#include "transfer/downloader.h"
 
 namespace velmora::driver {
 
 void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values,
                    const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer) {
   auto& log = diagnostics::Logger::Instance().category;
-  const std::string name = platform::UpdaterFileName;
-  const std::string downloadPath = values.tempDir + name;
-  const std::string installedPath = values.installDir + name;
+  const std::u16string name = platform::Utf8ToWide(platform::UpdaterFileName);
+  const std::u16string installedPath = values.installFolder + name;
 
   log.info(diagnostics::kSelfUpdateStarted);
-  // A failed download shows up in the size check.
-  transfer::DownloadFile(values.baseUrl + name, downloadPath);
+  // A download that did not complete, or has another size or hash than
+  // announced, never replaces the updater.
+  const FetchResult fetched = FetchPlannedFile(self, values);
+  if (fetched == FetchResult::kFailed) {
+    log.error(diagnostics::kDownloadFailedPrefix + std::string(platform::UpdaterFileName));
+    return;
+  }
   log.info(diagnostics::kSelfDownloadFinished);
-  if (!platform::CheckFileSize(downloadPath, self.size)) {
+  if (fetched == FetchResult::kWrongSize) {
     log.error(diagnostics::kSelfSizeCheckFailed);
     return;
   }
+  if (fetched == FetchResult::kWrongHash) {
+    log.error(diagnostics::kHashCheckFailedPrefix + std::string(platform::UpdaterFileName));
+    return;
+  }
 
-  // The running executable is moved aside (the process goes on from the moved
-  // file) and the new one takes its name.
-  if (!platform::ReplaceInstalledFile(values.recycleDir + name, installedPath, downloadPath)) {
+  // The running executable is set aside (the process goes on from the
+  // retired file) and the new one takes its name; a journal covers the
+  // moment on Windows when the name is free.
+  Installation installation(values.journalPath);
+  std::u16string failedPath;
+  if (!installation.Apply({{values.tempFolder + name, installedPath, values.retireFolder + name}}, &failedPath)) {
     log.error(diagnostics::kSelfReplaceFailed);
     return;
   }
   log.info(diagnostics::kSelfReplaced);
 
   writer.RecordAppliedFile(self);
-  writer.Save();
+  installation.Commit();
+  // Without its version recorded the new updater would fetch itself again
+  // and restart without end: the old one goes back and nothing restarts.
+  if (!writer.Save()) {
+    log.error(diagnostics::kSaveFailed);
+    if (installation.RollBack()) log.error(diagnostics::kRunRolledBack);
+    return;
+  }
   log.info(diagnostics::kSelfVersionRecorded);
 
   // The base URL is quoted where it needs it, so the new updater receives it
   // as one argument.
-  platform::StartProgram(platform::AnsiToWide(installedPath),
-                         u"start " + platform::QuoteArgument(baseUrlArgument) + u" 0");
+  if (!platform::StartProgram(installedPath, u"start " + platform::QuoteArgument(baseUrlArgument) + u" 0")) {
+    log.error(diagnostics::kStartFailedPrefix + platform::WideToAnsi(installedPath));
+    return;
+  }
   log.info(diagnostics::kSelfRestarted);
 }
 

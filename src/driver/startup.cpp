@@ -10,6 +10,7 @@
 #include "platform/crash_handler.h"
 #include "platform/file_system.h"
 #include "platform/instance_lock.h"
+#include "platform/names.h"
 #include "platform/paths.h"
 
 namespace velmora::driver {
@@ -67,8 +68,16 @@ void RunChecked(const std::vector<std::u16string>& arguments) {
     LogError(diagnostics::kBadArguments);
     return;
   }
-  const std::u16string tempFolder = platform::GetModuleDirectory() + u"temp\\";
-  if (!platform::CreateFolder(tempFolder) && !platform::IsAlreadyExistsError(platform::LastOsError())) {
+  // Without its own folder every path of the run would be relative to the
+  // working folder, which may be anywhere.
+  const std::u16string moduleFolder = platform::GetModuleDirectory();
+  if (moduleFolder.empty()) {
+    LogError(diagnostics::kModuleFolderUnknown);
+    return;
+  }
+  const std::u16string tempFolder = moduleFolder + platform::DownloadFolderName + u"\\";
+  std::uint32_t osError = 0;
+  if (!platform::CreateFolder(tempFolder, &osError) && !platform::IsAlreadyExistsError(osError)) {
     LogError(diagnostics::kFolderCreateFailed);
     return;
   }

@@ -1,9 +1,11 @@
 // The update run: fetch the list, plan, download everything, then apply it.
 #include "driver/update_run.h"
 
-#include "archive/package.h"
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
+#include "driver/installation.h"
+#include "driver/staging.h"
+#include "manifest/safe_name.h"
 #include "manifest/update_plan.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
@@ -17,14 +19,9 @@ namespace velmora::driver {
 
 namespace {
 
-constexpr char UpdateListFileName[] = "UpdateList.xml";
-constexpr char kPackageEnding[] = ".zip";
+constexpr char kPackageEndingLength = 4;  // ".zip"
 
 diagnostics::LogCategory& Log() { return diagnostics::Logger::Instance().category; }
-
-bool IsPackage(const std::string& path) {
-  return path.size() >= 4 && path.compare(path.size() - 4, 4, kPackageEnding) == 0;
-}
 
 bool LogOpenFailure(manifest::UpdateListWriter::OpenResult result) {
   using OpenResult = manifest::UpdateListWriter::OpenResult;
@@ -38,41 +35,56 @@ bool LogOpenFailure(manifest::UpdateListWriter::OpenResult result) {
 }
 
 // Fetches every planned file into the download folder. False (logged) when
-// one does not have the size the list announces: nothing is installed then.
+// one did not arrive whole: nothing is installed then.
 bool DownloadAll(const manifest::FileTable& plan, const RunValues& values) {
   for (const auto& [key, entry] : plan) {
-    const std::string name = CollapseName(key);
-    const std::string downloadPath = values.tempDir + name;
-    // A failed download shows up in the size check.
-    transfer::DownloadFile(values.baseUrl + name, downloadPath);
-    if (!platform::CheckFileSize(downloadPath, entry.size)) {
-      Log().error(std::string(diagnostics::kSizeCheckPrefix) + std::to_string(entry.size) +
-                  diagnostics::kSizeCheckSuffix);
+    switch (FetchPlannedFile(entry, values)) {
+      case FetchResult::kOk: continue;
+      case FetchResult::kFailed: Log().error(diagnostics::kDownloadFailedPrefix + CollapseName(key)); break;
+      case FetchResult::kWrongSize:
+        Log().error(std::string(diagnostics::kSizeCheckPrefix) + std::to_string(entry.size) +
+                    diagnostics::kSizeCheckSuffix);
+        break;
+      case FetchResult::kWrongHash: Log().error(diagnostics::kHashCheckFailedPrefix + CollapseName(key)); break;
+    }
+    return false;
+  }
+  return true;
+}
+
+// The moves that install the plan: plain files from the download folder,
+// packages from their staging folders. False (logged) when a package does
+// not unpack; nothing installed has changed then.
+bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::vector<FileMove>* moves) {
+  const std::u16string staging = values.tempFolder + platform::StagingFolderName + u"\\";
+  for (const auto& [key, entry] : plan) {
+    const std::u16string name = platform::Utf8ToWide(CollapseName(key));
+    if (!manifest::IsPackageName(key)) {
+      moves->push_back({values.tempFolder + name, values.installFolder + name, values.retireFolder + name});
+      continue;
+    }
+    const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength) + u"\\";
+    const PackageFolders folders{staging + folder, values.installFolder + folder, values.retireFolder + folder};
+    if (!StagePackage(values.tempFolder + name, folders, moves)) {
+      Log().error(diagnostics::kUnpackFailedPrefix + platform::WideToAnsi(values.installFolder + name));
       return false;
     }
   }
   return true;
 }
 
-// Puts one downloaded file in place (and unpacks it when it is a package).
-// True when it arrived, so its version may be recorded.
-bool ApplyFile(const std::string& name, const RunValues& values) {
-  const std::string installedPath = values.installDir + name;
-  if (!platform::ReplaceInstalledFile(values.recycleDir + name, installedPath, values.tempDir + name)) {
-    Log().error(diagnostics::kReplaceFailedPrefix + installedPath);
-    return false;
-  }
-  if (!IsPackage(installedPath)) return true;
+// Stops the host, clears the download folder and starts the host again.
+void RestartHost(std::uint32_t hostProcessId, const RunValues& values, const std::string& hostExecutable) {
+  if (!platform::TerminateProcessById(hostProcessId)) Log().error(diagnostics::kTerminateHostFailed);
+  platform::DeleteDirectoryTree(values.tempFolder);
 
-  const std::string folder = installedPath.substr(0, installedPath.size() - 4);
-  if (!platform::DeleteDirectoryTree(platform::AnsiToWide(folder))) {
-    const std::uint32_t code = platform::LastOsError();
-    Log().error(diagnostics::kPackageFolderDeleteFailed + std::to_string(code));
+  const std::string hostPath = values.installDir + hostExecutable;
+  if (!platform::StartProgram(platform::AnsiToWide(hostPath), u"")) {
+    Log().error(diagnostics::kStartFailedPrefix + hostPath);
+    return;
   }
-  const bool unpacked = archive::UnzipPackage(installedPath, folder);
-  if (!unpacked) Log().error(diagnostics::kUnpackFailedPrefix + installedPath);
-  platform::RemoveFile(platform::AnsiToWide(installedPath));
-  return unpacked;
+  Log().info(hostPath);
+  Log().info(diagnostics::kUpdateFinished);
 }
 
 }  // namespace
@@ -80,12 +92,16 @@ bool ApplyFile(const std::string& name, const RunValues& values) {
 RunValues DeriveRunValues(const std::u16string& baseUrlArgument) {
   RunValues values;
   values.baseUrl = platform::WideToUtf8(baseUrlArgument);
-  values.installDir = platform::WideToAnsi(platform::GetModuleDirectory());
+  values.installFolder = platform::GetModuleDirectory();
+  values.installDir = platform::WideToAnsi(values.installFolder);
   values.tempDir = values.installDir + "temp\\";
   values.recycleDir = platform::RetireFolderFor(values.installDir);
-  values.localListPath = values.installDir + UpdateListFileName;
-  values.listUrl = values.baseUrl + UpdateListFileName;
-  values.downloadedListPath = values.tempDir + UpdateListFileName;
+  values.localListPath = values.installDir + platform::WideToAnsi(platform::LocalListFileName);
+  values.listUrl = values.baseUrl + platform::WideToUtf8(platform::LocalListFileName);
+  values.downloadedListPath = values.tempDir + platform::WideToAnsi(platform::LocalListFileName);
+  values.tempFolder = values.installFolder + platform::DownloadFolderName + u"\\";
+  values.retireFolder = platform::AnsiToWide(values.recycleDir);
+  values.journalPath = values.tempFolder + platform::JournalFileName;
   return values;
 }
 
@@ -95,8 +111,22 @@ std::string CollapseName(const std::string& key) {
   return name;
 }
 
+FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& values) {
+  const std::string name = CollapseName(entry.name);
+  const std::string downloadPath = values.tempDir + name;
+  if (!transfer::DownloadFile(values.baseUrl + name, downloadPath)) return FetchResult::kFailed;
+  if (!platform::CheckFileSize(downloadPath, entry.size)) return FetchResult::kWrongSize;
+  return FetchResult::kOk;
+}
+
 void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessId) {
   const RunValues values = DeriveRunValues(baseUrlArgument);
+  // A run killed while placing files may have left installed names missing
+  // (Windows moves a file aside before the new one arrives): they come back
+  // first.
+  for (const std::u16string& path : RecoverInterruptedRun(values.journalPath)) {
+    Log().info(diagnostics::kRestoredPrefix + platform::WideToAnsi(path));
+  }
 
   if (!transfer::DownloadFile(values.listUrl, values.downloadedListPath)) {
     Log().error(diagnostics::kListDownloadFailed);
@@ -118,9 +148,10 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
 
+  // An entry of the local list that cannot be read counts as not installed;
+  // the others keep their versions.
   manifest::FileTable local;
-  std::string unusedEntryPoint;
-  const manifest::FileTable plan = manifest::ReadUpdateList(values.localListPath, local, unusedEntryPoint)
+  const manifest::FileTable plan = manifest::ReadInstalledList(values.localListPath, local)
                                        ? manifest::BuildUpdatePlan(local, remote)
                                        : remote;
   if (plan.empty()) {
@@ -137,23 +168,31 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
 
-  // Every file arrives, with its announced size, before any is installed.
+  // Every file arrives whole and every package unpacks before anything in
+  // the installation changes.
   if (!DownloadAll(plan, values)) return;
+  std::vector<FileMove> moves;
+  if (!PlanMoves(plan, values, &moves)) return;
 
-  for (const auto& [key, entry] : plan) {
-    // Only what arrived is recorded, so the next run fetches the rest again.
-    if (ApplyFile(CollapseName(key), values)) writer.RecordAppliedFile(entry);
+  // All or nothing: a file that cannot be placed takes back every file this
+  // run placed, and nothing is recorded.
+  Installation installation(values.journalPath);
+  std::u16string failedPath;
+  if (!installation.Apply(std::move(moves), &failedPath)) {
+    Log().error(diagnostics::kReplaceFailedPrefix + platform::WideToAnsi(failedPath));
+    Log().error(diagnostics::kRunRolledBack);
+    return;
   }
-  writer.Save();
+  for (const auto& [key, entry] : plan) writer.RecordAppliedFile(entry);
+  installation.Commit();
+  if (!writer.Save()) {
+    Log().error(diagnostics::kSaveFailed);
+    if (installation.RollBack()) Log().error(diagnostics::kRunRolledBack);
+    return;
+  }
 
-  // The host is stopped only now that every file is in place.
-  if (!platform::TerminateProcessById(hostProcessId)) Log().error(diagnostics::kTerminateHostFailed);
-  platform::DeleteDirectoryTree(platform::AnsiToWide(values.tempDir));
-
-  const std::string hostPath = values.installDir + hostExecutable;
-  platform::StartProgram(platform::AnsiToWide(hostPath), u"");
-  Log().info(hostPath);
-  Log().info(diagnostics::kUpdateFinished);
+  // The host is stopped only now that every file is in place and recorded.
+  RestartHost(hostProcessId, values, hostExecutable);
 }
 
 }  // namespace velmora::driver

@@ -8,8 +8,8 @@
 
 namespace velmora::driver {
 
-// The values a run derives once, in this order. Local paths are ANSI and use
-// backslashes; URLs are UTF-8.
+// The values a run derives once. The narrow local paths are ANSI and use
+// backslashes; the wide ones are the same paths as UTF-16. URLs are UTF-8.
 struct RunValues {
   std::string baseUrl;             // command-line argument 2 as UTF-8
   std::string installDir;          // the updater's folder, with its separator
@@ -18,6 +18,10 @@ struct RunValues {
   std::string localListPath;       // installDir + "UpdateList.xml"
   std::string listUrl;             // baseUrl + "UpdateList.xml"
   std::string downloadedListPath;  // tempDir + "UpdateList.xml"
+  std::u16string installFolder;    // installDir
+  std::u16string tempFolder;       // tempDir
+  std::u16string retireFolder;     // recycleDir
+  std::u16string journalPath;      // the journal of files in flight, in tempDir
 };
 
 RunValues DeriveRunValues(const std::u16string& baseUrlArgument);
@@ -26,9 +30,17 @@ RunValues DeriveRunValues(const std::u16string& baseUrlArgument);
 std::string CollapseName(const std::string& key);
 
 // Brings the installation up to date with the list at the base URL, stopping
-// the host (by id) only after every file is in place and starting it again.
-// Every outcome is logged; nothing is returned.
+// the host (by id) only after every file is in place and recorded, and
+// starting it again. Every outcome is logged; nothing is returned.
 void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessId);
+
+// How the fetch of one planned file ended.
+enum class FetchResult { kOk, kFailed, kWrongSize, kWrongHash };
+
+// Fetches one planned file into the download folder and checks it: the
+// transfer completed, and the file has the size the list announces (the
+// transfer is cut off beyond it). Logs nothing.
+FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& values);
 
 // Replaces the updater's own executable with entry `self` of the plan,
 // records its version and starts the new updater with the same base URL.

@@ -14,30 +14,50 @@ constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 }  // namespace
 
 bool ReplaceInstalledFile(std::string retiredPath, std::string installedPath, std::string newPath) {
-  const std::u16string retired = Utf8ToWide(retiredPath);
-  const std::u16string installed = AnsiToWide(installedPath);
-  const std::u16string incoming = AnsiToWide(newPath);
+  bool hadInstalled = false;
+  return PlaceFile(Utf8ToWide(retiredPath), AnsiToWide(installedPath), AnsiToWide(newPath), &hadInstalled);
+}
 
+bool PlaceFile(const std::u16string& retired, const std::u16string& installed,
+               const std::u16string& incoming, bool* hadInstalled, bool keepOwnPermissions) {
   // A copy retired by an earlier update of the same file makes room first.
   RemoveFile(retired);
-  CreateDirectoryChain(retiredPath);
+  CreateDirectoryChain(retired);
 
   std::uint32_t attributes = 0;
-  const bool hadInstalled = GetPathAttributes(installed, &attributes);
-  if (hadInstalled) {
-    // The installed file must leave its path before the new one takes it, so
-    // that its content survives at the retired location; if it cannot leave
-    // (locked, or no retire folder), the new file must not overwrite it.
-    if (!MoveFileReplacing(installed, retired)) return false;
-    TakeOverPermissions(retired, incoming);
+  *hadInstalled = GetPathAttributes(installed, &attributes);
+  bool nameFreed = false;
+  if (*hadInstalled) {
+    // The installed content must be safe at the retired location before the
+    // new file takes the name; if it cannot be (locked, or no retire folder),
+    // the new file must not overwrite it.
+    if (!SetAsideInstalledFile(installed, retired, &nameFreed)) return false;
+    if (!keepOwnPermissions) TakeOverPermissions(retired, incoming);
   }
 
-  CreateDirectoryChain(installedPath);
+  CreateDirectoryChain(installed);
   if (MoveFileReplacing(incoming, installed)) return true;
 
-  // The new file did not arrive: put the installed one back where it was.
-  if (hadInstalled) MoveFileReplacing(retired, installed);
+  // The new file did not arrive: put the installed one back where it was,
+  // or drop the link that kept a copy of it.
+  if (nameFreed) {
+    MoveFileReplacing(retired, installed);
+  } else if (*hadInstalled) {
+    RemoveFile(retired);
+  }
   return false;
+}
+
+bool RestoreFile(const std::u16string& retired, const std::u16string& installed, bool hadInstalled) {
+  if (hadInstalled) return MoveFileReplacing(retired, installed);
+  std::uint32_t attributes = 0;
+  return RemoveFile(installed) || !GetPathAttributes(installed, &attributes);
+}
+
+bool RetireFile(const std::u16string& retired, const std::u16string& installed) {
+  RemoveFile(retired);
+  CreateDirectoryChain(retired);
+  return MoveFileReplacing(installed, retired);
 }
 
 bool DeleteDirectoryTree(std::u16string folder) {
@@ -72,9 +92,9 @@ bool DeleteDirectoryTree(std::u16string folder) {
   return RemoveFolder(folder);
 }
 
-bool CheckFileSize(std::string path, std::uint32_t expectedSize) {
-  std::uint32_t size = 0;
-  if (!ReadFileSize32(AnsiToWide(path), &size)) return false;
+bool CheckFileSize(std::string path, std::uint64_t expectedSize) {
+  std::uint64_t size = 0;
+  if (!ReadFileSize(AnsiToWide(path), &size)) return false;
   return expectedSize == 0 || size == expectedSize;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -15,8 +16,9 @@ namespace velmora::platform {
 bool PathExistsA(const std::string& path);
 // CreateDirectoryA with default security: one level, parent must exist.
 bool CreateFolderA(const std::string& path);
-// CreateDirectoryW with default security: one level, parent must exist.
-bool CreateFolder(const std::u16string& path);
+// CreateDirectoryW with default security: one level, parent must exist. On
+// failure `*osError` (when given) receives the system's error code.
+bool CreateFolder(const std::u16string& path, std::uint32_t* osError = nullptr);
 // GetLastError on Windows, errno on POSIX: the code of the last failed call.
 std::uint32_t LastOsError();
 // True when a code from LastOsError means "already exists" (183 / EEXIST).
@@ -35,6 +37,23 @@ bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes);
 // CreateFileW(FILE_READ_EA, FILE_SHARE_READ, OPEN_EXISTING) and GetFileSize:
 // the low 32 bits of an existing file's size, without access to its data.
 bool ReadFileSize32(const std::u16string& path, std::uint32_t* size);
+// GetFileSizeEx on the same kind of handle: the whole 64-bit size.
+bool ReadFileSize(const std::u16string& path, std::uint64_t* size);
+// Keeps an installed file's content at `retired` (a free path on the same
+// volume) before a new file takes the installed name. POSIX makes a hard link,
+// so the installed name never goes missing (`*nameFreed` false); where no link
+// can be made, and on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING, as
+// a running executable can be renamed but not linked over), the file moves
+// and `*nameFreed` is true.
+bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed);
+// Forces the content of freshly written files to the disk before they are
+// renamed into place: one syncfs of their file system on POSIX (the files lie
+// in one download folder), FlushFileBuffers on each file on Windows.
+bool FlushFilesToDisk(const std::vector<std::u16string>& paths);
+// Forces a folder's entries (the renames into it) to the disk: fsync of the
+// folder on POSIX; on Windows NTFS commits renames through its own journal,
+// so there is nothing to do.
+bool FlushFolderToDisk(const std::u16string& folder);
 // GetCurrentDirectoryW.
 std::u16string GetCurrentFolder();
 // POSIX: gives `to` the permission bits of `from`; Windows: nothing to do.

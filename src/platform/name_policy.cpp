@@ -66,13 +66,14 @@ bool IsSafeRelativeName(const std::u16string& name) {
 bool IsUpdaterOwnName(const std::u16string& component) {
   // Both forms of the retire folder: Windows uses the drive's "RECYCLER" and,
   // without a drive letter, the installation's own ".RECYCLER".
-  const std::u16string ownNames[] = {
-      DownloadFolderName, LogFolderName,     CrashFolderName,   u"RECYCLER",      u".RECYCLER",
-      LocalListFileName,  UpdateKeyFileName, StagingFolderName, JournalFileName, Utf8ToWide(UpdaterFileName)};
+  const std::u16string ownNames[] = {DownloadFolderName, LogFolderName,     CrashFolderName,
+                                     u"RECYCLER",        u".RECYCLER",      LocalListFileName,
+                                     UpdateKeyFileName,  StagingFolderName, JournalFileName};
   for (const std::u16string& own : ownNames) {
     if (EqualsIgnoringCase(component, own)) return true;
   }
-  return false;
+  // The executable's name as the plan matches it: exactly.
+  return component == Utf8ToWide(UpdaterFileName);
 }
 
 }  // namespace velmora::platform

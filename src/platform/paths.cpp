@@ -16,6 +16,15 @@ void CreateDirectoryChain(std::string path) {
   }
 }
 
+void CreateDirectoryChain(const std::u16string& path) {
+  for (std::u16string::size_type position = 3; position < path.size(); ++position) {
+    if (path[position] != u'\\' && path[position] != u'/') continue;
+    const std::u16string folder = path.substr(0, position);
+    std::uint32_t attributes = 0;
+    if (!GetPathAttributes(folder, &attributes)) CreateFolder(folder);
+  }
+}
+
 void ReplaceAll(std::string& target, std::string search, std::string replacement) {
   if (search.empty()) return;
   std::string::size_type position = target.find(search);

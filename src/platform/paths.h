@@ -14,6 +14,8 @@ std::u16string GetModuleDirectory();
 // drive root never ends a folder name; forward slashes are not separators.
 // Failures are passed over silently.
 void CreateDirectoryChain(std::string path);
+// The same for a wide path, with both "\\" and "/" as separators.
+void CreateDirectoryChain(const std::u16string& path);
 
 // Replaces every occurrence of a non-empty search text, resuming after each
 // inserted replacement, so "\\\" with "\\" -> "\" gives "\\".

@@ -106,6 +106,11 @@ void CopyMemoryMap(int fd) {
 
 // Only async-signal-safe calls from here on: open, write, close, mkdir, stat.
 void WriteCrashDump(int signal, siginfo_t* info, void* /*context*/) {
+  // A fault while the record is being written ends the process at once: the
+  // handler stays installed and unblocked for it, and never runs twice.
+  static volatile sig_atomic_t entered = 0;
+  if (entered != 0) ::_exit(128 + signal);
+  entered = 1;
   struct stat folder;
   if (::stat(errorFolder, &folder) != 0 || !S_ISDIR(folder.st_mode)) ::mkdir(errorFolder, 0777);
 
@@ -188,7 +193,7 @@ void InstallCrashHandler() {
 
   struct sigaction action{};
   action.sa_sigaction = WriteCrashDump;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
   for (int signal : kSignals) ::sigaction(signal, &action, nullptr);
 }

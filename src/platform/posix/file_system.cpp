@@ -45,7 +45,11 @@ bool PathExistsA(const std::string& path) {
 
 bool CreateFolderA(const std::string& path) { return ::mkdir(ToNative(path).c_str(), 0777) == 0; }
 
-bool CreateFolder(const std::u16string& path) { return ::mkdir(ToNative(path).c_str(), 0777) == 0; }
+bool CreateFolder(const std::u16string& path, std::uint32_t* osError) {
+  if (::mkdir(ToNative(path).c_str(), 0777) == 0) return true;
+  if (osError != nullptr) *osError = static_cast<std::uint32_t>(errno);
+  return false;
+}
 
 std::uint32_t LastOsError() { return static_cast<std::uint32_t>(errno); }
 
@@ -113,6 +117,44 @@ bool ReadFileSize32(const std::u16string& path, std::uint32_t* size) {
   if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
   if (size != nullptr) *size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size));
   return true;
+}
+
+bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
+  UniqueFd fd(::open(ToNative(path).c_str(), O_PATH | O_CLOEXEC));
+  if (!fd.IsValid()) return false;
+  struct stat info;
+  if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed) {
+  const std::string from = ToNative(installed);
+  const std::string to = ToNative(retired);
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    *nameFreed = false;
+    return true;
+  }
+  if (errno == ENOENT) return false;
+  // A folder, or a file system without hard links: the file moves aside.
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  *nameFreed = true;
+  return true;
+}
+
+bool FlushFilesToDisk(const std::vector<std::u16string>& paths) {
+  if (paths.empty()) return true;
+  UniqueFd fd(::open(ToNative(paths.front()).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.IsValid()) return false;
+  // One syncfs writes every dirty file of the file system, where a fsync per
+  // file would cost a disk round trip for each of hundreds of small files.
+  return ::syncfs(fd.Get()) == 0;
+}
+
+bool FlushFolderToDisk(const std::u16string& folder) {
+  UniqueFd fd(::open(ToNative(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsValid()) return false;
+  return ::fsync(fd.Get()) == 0;
 }
 
 std::u16string GetCurrentFolder() {
@@ -259,7 +301,8 @@ bool WritableFile::Create(const std::u16string& path, std::uint32_t attributes, 
   if (!fd.IsValid()) return false;
   // Permission bits from a Unix host are kept (never set-id bits); other
   // files get the usual bits, with no write bit when marked read-only.
-  mode_t mode = unixMode != 0 ? static_cast<mode_t>(unixMode & 0777) : (0666 & ~CurrentUmask());
+  // Both are masked by the process's umask, as any program creating a file.
+  mode_t mode = (unixMode != 0 ? static_cast<mode_t>(unixMode & 0777) : 0666) & ~CurrentUmask();
   if ((attributes & kAttributeReadOnly) != 0) mode &= ~kWriteBits;
   ::fchmod(fd.Get(), mode);
   state_ = std::make_unique<State>();

@@ -31,7 +31,11 @@ bool PathExistsA(const std::string& path) { return ::PathFileExistsA(path.c_str(
 
 bool CreateFolderA(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
 
-bool CreateFolder(const std::u16string& path) { return ::CreateDirectoryW(AsWide(path), nullptr) != FALSE; }
+bool CreateFolder(const std::u16string& path, std::uint32_t* osError) {
+  if (::CreateDirectoryW(AsWide(path), nullptr)) return true;
+  if (osError != nullptr) *osError = ::GetLastError();
+  return false;
+}
 
 std::uint32_t LastOsError() { return ::GetLastError(); }
 
@@ -85,6 +89,30 @@ bool ReadFileSize32(const std::u16string& path, std::uint32_t* size) {
   if (size != nullptr) *size = low;
   return true;
 }
+
+bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
+  win32::FileHandle file(::CreateFileW(AsWide(path), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.IsValid()) return false;
+  LARGE_INTEGER value{};
+  if (!::GetFileSizeEx(file.Get(), &value)) return false;
+  if (size != nullptr) *size = static_cast<std::uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed) {
+  if (!::MoveFileExW(AsWide(installed), AsWide(retired), MOVEFILE_REPLACE_EXISTING)) return false;
+  *nameFreed = true;
+  return true;
+}
+
+bool FlushFilesToDisk(const std::vector<std::u16string>& paths) {
+  for (const std::u16string& path : paths) {
+    if (!FlushFileToDisk(path)) return false;
+  }
+  return true;
+}
+
+bool FlushFolderToDisk(const std::u16string& /*folder*/) { return true; }
 
 std::u16string GetCurrentFolder() {
   wchar_t buffer[MAX_PATH] = {};

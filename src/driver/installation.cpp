@@ -1,0 +1,138 @@
+// Puts a run's files in place all or nothing, with a journal that survives a kill.
+#include "driver/installation.h"
+
+#include <set>
+#include <utility>
+
+#include "platform/encoding.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+
+namespace velmora::driver {
+namespace {
+
+// The journal is UTF-8 text: per move one line "<installed>\t<retired>\n".
+constexpr char kFieldSeparator = '\t';
+constexpr char kLineEnd = '\n';
+constexpr std::uint32_t kReadChunk = 64 * 1024;
+
+bool Exists(const std::u16string& path) {
+  std::uint32_t attributes = 0;
+  return platform::GetPathAttributes(path, &attributes);
+}
+
+std::u16string FolderOf(const std::u16string& path) {
+  const std::size_t separator = path.find_last_of(u"\\/");
+  return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
+}
+
+bool ReadWholeFile(const std::u16string& path, std::string* content) {
+  platform::ReadableFile file;
+  if (!file.Open(path)) return false;
+  std::string buffer(kReadChunk, '\0');
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!file.Read(buffer.data(), kReadChunk, &got)) return false;
+    if (got == 0) return true;
+    content->append(buffer.data(), got);
+  }
+}
+
+}  // namespace
+
+Installation::Installation(std::u16string journalPath) : journalPath_(std::move(journalPath)) {}
+
+bool Installation::WriteJournal() const {
+  std::string text;
+  for (const FileMove& move : moves_) {
+    text += platform::WideToUtf8(move.installed) + kFieldSeparator + platform::WideToUtf8(move.retired) + kLineEnd;
+  }
+  // No move has happened yet while the journal is written, so a journal cut
+  // short by a kill can only name fewer files to look after.
+  platform::WritableFile file;
+  const bool written = file.Create(journalPath_, 0, 0) &&
+                       file.Write(text.data(), static_cast<std::uint32_t>(text.size())) && file.Close();
+  return written && platform::FlushFileToDisk(journalPath_);
+}
+
+bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
+  moves_ = std::move(moves);
+  std::vector<std::u16string> incoming;
+  for (const FileMove& move : moves_) {
+    if (!move.incoming.empty()) incoming.push_back(move.incoming);
+  }
+  // The new content must be on the disk before any name points to it, or a
+  // power loss could leave installed names with empty files.
+  if (!platform::FlushFilesToDisk(incoming) || !WriteJournal()) {
+    *failedPath = moves_.empty() ? std::u16string() : moves_.front().installed;
+    return false;
+  }
+
+  std::set<std::u16string> folders;
+  for (FileMove& move : moves_) {
+    bool placed = false;
+    if (move.incoming.empty()) {
+      move.hadInstalled = true;
+      placed = platform::RetireFile(move.retired, move.installed);
+    } else {
+      placed = platform::PlaceFile(move.retired, move.installed, move.incoming, &move.hadInstalled,
+                                   move.keepsOwnPermissions);
+    }
+    if (!placed) {
+      *failedPath = move.installed;
+      RollBack();
+      return false;
+    }
+    placed_.push_back(move);
+    folders.insert(FolderOf(move.installed));
+  }
+  for (const std::u16string& folder : folders) {
+    if (!platform::FlushFolderToDisk(folder)) {
+      *failedPath = folder;
+      RollBack();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Installation::RollBack() {
+  bool restored = true;
+  for (auto move = placed_.rbegin(); move != placed_.rend(); ++move) {
+    if (!platform::RestoreFile(move->retired, move->installed, move->hadInstalled)) restored = false;
+  }
+  placed_.clear();
+  // A journal is kept where something could not be put back, so that the
+  // next run's recovery tries again.
+  if (restored) platform::RemoveFile(journalPath_);
+  return restored;
+}
+
+bool Installation::Commit() {
+  placed_.clear();
+  return platform::RemoveFile(journalPath_) || !Exists(journalPath_);
+}
+
+std::vector<std::u16string> RecoverInterruptedRun(const std::u16string& journalPath) {
+  std::vector<std::u16string> restored;
+  std::string text;
+  if (!ReadWholeFile(journalPath, &text)) return restored;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find(kLineEnd, begin);
+    if (end == std::string::npos) break;  // a line the kill cut short
+    const std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
+    const std::size_t tab = line.find(kFieldSeparator);
+    if (tab == std::string::npos) continue;
+    const std::u16string installed = platform::Utf8ToWide(line.substr(0, tab));
+    const std::u16string retired = platform::Utf8ToWide(line.substr(tab + 1));
+    if (!Exists(installed) && Exists(retired) && platform::MoveFileReplacing(retired, installed)) {
+      restored.push_back(installed);
+    }
+  }
+  platform::RemoveFile(journalPath);
+  return restored;
+}
+
+}  // namespace velmora::driver

@@ -1,0 +1,70 @@
+// Unpacks a package beside the installation and plans the moves that install it.
+#include "driver/staging.h"
+
+#include <set>
+
+#include "archive/package.h"
+#include "platform/encoding.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace velmora::driver {
+namespace {
+
+// Every file below `folder` (links as files, never entered), as names
+// relative to it with "\" separators.
+void ListFilesBelow(const std::u16string& folder, const std::u16string& prefix, std::vector<std::u16string>* names) {
+  platform::FolderSearch search;
+  if (!search.Start(folder + prefix + u"*.*")) return;
+  do {
+    const std::u16string& name = search.Name();
+    if (search.IsFolder() && !search.IsLink()) {
+      if (name != u"." && name != u"..") ListFilesBelow(folder, prefix + name + u"\\", names);
+    } else {
+      names->push_back(prefix + name);
+    }
+  } while (search.Next());
+}
+
+std::u16string FoldCase(std::u16string name) {
+  for (char16_t& c : name) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return name;
+}
+
+}  // namespace
+
+bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, std::vector<FileMove>* moves) {
+  // Files left by an interrupted run must not slip into this package.
+  platform::DeleteDirectoryTree(folders.staging);
+  platform::CreateDirectoryChain(folders.staging);
+  if (!archive::UnzipPackage(platform::WideToAnsi(zipPath), platform::WideToAnsi(folders.staging))) return false;
+
+  std::vector<std::u16string> staged;
+  ListFilesBelow(folders.staging, u"", &staged);
+  std::set<std::u16string> stagedNames;
+  for (const std::u16string& name : staged) {
+    FileMove move;
+    move.incoming = folders.staging + name;
+    move.installed = folders.installed + name;
+    move.retired = folders.retired + name;
+    move.keepsOwnPermissions = true;
+    moves->push_back(move);
+    stagedNames.insert(FoldCase(name));
+  }
+
+  std::vector<std::u16string> installed;
+  ListFilesBelow(folders.installed, u"", &installed);
+  for (const std::u16string& name : installed) {
+    if (stagedNames.count(FoldCase(name)) != 0) continue;
+    FileMove move;
+    move.installed = folders.installed + name;
+    move.retired = folders.retired + name;
+    moves->push_back(move);
+  }
+  return true;
+}
+
+}  // namespace velmora::driver
