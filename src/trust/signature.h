@@ -25,6 +25,7 @@ bool ReadPublicKey(std::string_view text, PublicKey* key);
 // an Ed25519 key, so a non-empty option always yields a key.
 std::optional<PublicKey> CompiledInKey();
 
+// What CheckSignature found; only kValid lets a list be used.
 enum class SignatureCheck {
   kValid,
   kMalformed,           // not the four lines of a minisign signature file
@@ -34,12 +35,10 @@ enum class SignatureCheck {
   kNoTimestamp,         // signed, but the trusted comment holds no readable timestamp
 };
 
-// Checks `signatureFile` (the text of a .minisig file) over `message` (the list's
-// bytes) with `key`. The signature is over BLAKE2b-512(message) for the "ED"
-// algorithm (minisign's default) and over the message itself for legacy "Ed".
-// The trusted comment is cut at tabs; the first field starting "timestamp:" must
-// be followed by 1-20 decimal digits fitting 64 bits, which land in `*timestamp`
-// only when the result is kValid. If libsodium cannot start, nothing is valid.
+// Checks the .minisig text `signatureFile` over the list's bytes `message`: hashed
+// with BLAKE2b-512 first for "ED" (minisign's default), as they are for legacy "Ed".
+// The first tab-separated field "timestamp:<1-20 digits, fits 64 bits>" of the trusted
+// comment lands in `*timestamp` only on kValid. Without libsodium: kBadSignature.
 SignatureCheck CheckSignature(const PublicKey& key, std::string_view message,
                               std::string_view signatureFile, std::uint64_t* timestamp);
 

@@ -133,12 +133,14 @@ TEST(CheckSignature, ReadsTheFirstTimestampField) {
 TEST(CheckSignature, AllZeroKeyVerifiesNothing) {
   // CompiledInKey relies on this to fail closed.
   const PublicKey zero;
+  ASSERT_FALSE(Made().byA.empty()) << "minisign failed";
   const std::string forged = EditBytes(Made().byA, 1, [](auto& b) { std::fill(b.begin() + 2, b.begin() + 10, 0); });
   EXPECT_EQ(CheckSignature(zero, kMessage, forged, nullptr), SignatureCheck::kBadSignature);
 }
 
 TEST(ReadPublicKey, TakesTheFileOrItsBase64Line) {
   const std::string file = Made().tool.PublicKeyFile("a");
+  ASSERT_EQ(Lines(file).size(), 2u) << "minisign failed";
   const std::string bare = Lines(file)[1];
   const auto edited = [&](const std::function<void(std::vector<std::uint8_t>&)>& edit) {
     return Lines(EditBytes(file, 1, edit))[1];
