@@ -8,10 +8,10 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   # libraries
   libcurl4-openssl-dev libtinyxml2-dev liblog4cpp5-dev libminizip-dev zlib1g-dev
-  libgtest-dev libgmock-dev googletest libcpp-httplib-dev
+  libgtest-dev libgmock-dev googletest libcpp-httplib-dev libsodium-dev
   # servers and tools for tests, the demonstration and benchmarks
   nginx-light libnginx-mod-http-echo curl wget zip unzip libarchive-tools iproute2 hyperfine time openssl
-  python3 procps
+  python3 procps minisign
   # the Windows cross build and its test run
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
 )
