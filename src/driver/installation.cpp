@@ -14,7 +14,8 @@ namespace {
 // The journal is UTF-8 text: per move one line "<installed>\t<retired>\n".
 constexpr char kFieldSeparator = '\t';
 constexpr char kLineEnd = '\n';
-constexpr std::uint32_t kReadChunk = 64 * 1024;
+// A journal names a few thousand paths at the most.
+constexpr std::uint64_t kMaxJournalBytes = 64 * 1024 * 1024;
 
 bool Exists(const std::u16string& path) {
   std::uint32_t attributes = 0;
@@ -26,17 +27,6 @@ std::u16string FolderOf(const std::u16string& path) {
   return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
 }
 
-bool ReadWholeFile(const std::u16string& path, std::string* content) {
-  platform::ReadableFile file;
-  if (!file.Open(path)) return false;
-  std::string buffer(kReadChunk, '\0');
-  for (;;) {
-    std::uint32_t got = 0;
-    if (!file.Read(buffer.data(), kReadChunk, &got)) return false;
-    if (got == 0) return true;
-    content->append(buffer.data(), got);
-  }
-}
 
 }  // namespace
 
@@ -47,12 +37,7 @@ bool Installation::WriteJournal() const {
   for (const FileMove& move : moves_) {
     text += platform::WideToUtf8(move.installed) + kFieldSeparator + platform::WideToUtf8(move.retired) + kLineEnd;
   }
-  // No move has happened yet while the journal is written, so a journal cut
-  // short by a kill can only name fewer files to look after.
-  platform::WritableFile file;
-  const bool written = file.Create(journalPath_, 0, 0) &&
-                       file.Write(text.data(), static_cast<std::uint32_t>(text.size())) && file.Close();
-  return written && platform::FlushFileToDisk(journalPath_);
+  return platform::ReplaceFileContent(journalPath_, text);
 }
 
 bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
@@ -116,7 +101,7 @@ bool Installation::Commit() {
 std::vector<std::u16string> RecoverInterruptedRun(const std::u16string& journalPath) {
   std::vector<std::u16string> restored;
   std::string text;
-  if (!ReadWholeFile(journalPath, &text)) return restored;
+  if (!platform::ReadWholeFile(journalPath, kMaxJournalBytes, &text)) return restored;
   std::size_t begin = 0;
   while (begin < text.size()) {
     std::size_t end = text.find(kLineEnd, begin);

@@ -9,7 +9,7 @@
 
 namespace velmora::driver {
 
-void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values,
+void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, const ListTrust& trust,
                    const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer) {
   auto& log = diagnostics::Logger::Instance().category;
   const std::u16string name = platform::Utf8ToWide(platform::UpdaterFileName);
@@ -48,7 +48,7 @@ void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values,
   installation.Commit();
   // Without its version recorded the new updater would fetch itself again
   // and restart without end: the old one goes back and nothing restarts.
-  if (!writer.Save()) {
+  if (!SaveRun(writer, values, trust)) {
     log.error(diagnostics::kSaveFailed);
     if (installation.RollBack()) log.error(diagnostics::kRunRolledBack);
     return;

@@ -119,6 +119,11 @@ FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& 
   return FetchResult::kOk;
 }
 
+bool SaveRun(manifest::UpdateListWriter& writer, const RunValues& values, const ListTrust& trust) {
+  if (trust.verdict == ListTrust::Verdict::kSigned && !SaveListTimestamp(values, trust.timestamp)) return false;
+  return writer.Save();
+}
+
 void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessId) {
   const RunValues values = DeriveRunValues(baseUrlArgument);
   // A run killed while placing files may have left installed names missing
@@ -130,6 +135,13 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
 
   if (!transfer::DownloadFile(values.listUrl, values.downloadedListPath)) {
     Log().error(diagnostics::kListDownloadFailed);
+    return;
+  }
+  // Nothing of a list is read before it is known to come from the publisher.
+  const ListTrust trust = CheckListTrust(values);
+  if (trust.verdict == ListTrust::Verdict::kNoKey) Log().info(diagnostics::kNoUpdateKey);
+  if (trust.verdict == ListTrust::Verdict::kRefused) {
+    Log().error(diagnostics::kSignatureCheckFailed);
     return;
   }
   if (!manifest::ShouldRunUpdate(values.localListPath, values.downloadedListPath)) {
@@ -145,6 +157,11 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
   }
   if (hostExecutable.empty()) {
     Log().error(diagnostics::kApplicationParseFailed);
+    return;
+  }
+  // A signature covers the files only through their hashes.
+  if (trust.verdict == ListTrust::Verdict::kSigned && !EveryFileIsPinned(remote)) {
+    Log().error(diagnostics::kSignatureCheckFailed);
     return;
   }
 
@@ -164,7 +181,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
 
   const auto self = plan.find(platform::UpdaterFileName);
   if (self != plan.end()) {
-    RunSelfUpdate(self->second, values, baseUrlArgument, writer);
+    RunSelfUpdate(self->second, values, trust, baseUrlArgument, writer);
     return;
   }
 
@@ -185,7 +202,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
   }
   for (const auto& [key, entry] : plan) writer.RecordAppliedFile(entry);
   installation.Commit();
-  if (!writer.Save()) {
+  if (!SaveRun(writer, values, trust)) {
     Log().error(diagnostics::kSaveFailed);
     if (installation.RollBack()) Log().error(diagnostics::kRunRolledBack);
     return;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/list_trust.h"
 #include "manifest/update_list.h"
 
 namespace velmora::driver {
@@ -42,9 +43,13 @@ enum class FetchResult { kOk, kFailed, kWrongSize, kWrongHash };
 // transfer is cut off beyond it). Logs nothing.
 FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& values);
 
+// Records what the run applied: the signing time of a signed list, then the
+// local list. False when either cannot be saved.
+bool SaveRun(manifest::UpdateListWriter& writer, const RunValues& values, const ListTrust& trust);
+
 // Replaces the updater's own executable with entry `self` of the plan,
 // records its version and starts the new updater with the same base URL.
-void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values,
+void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, const ListTrust& trust,
                    const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer);
 
 }  // namespace velmora::driver

@@ -92,6 +92,33 @@ bool DeleteDirectoryTree(std::u16string folder) {
   return RemoveFolder(folder);
 }
 
+bool ReadWholeFile(const std::u16string& path, std::uint64_t maxBytes, std::string* content) {
+  constexpr std::uint32_t kChunk = 64 * 1024;
+  ReadableFile file;
+  if (!file.Open(path)) return false;
+  content->clear();
+  std::string buffer(kChunk, '\0');
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!file.Read(buffer.data(), kChunk, &got)) return false;
+    if (got == 0) return true;
+    if (content->size() + got > maxBytes) return false;
+    content->append(buffer.data(), got);
+  }
+}
+
+bool ReplaceFileContent(const std::u16string& path, const std::string& content) {
+  const std::u16string temporary = path + u".tmp";
+  WritableFile file;
+  const bool written = file.Create(temporary, 0, 0) &&
+                       file.Write(content.data(), static_cast<std::uint32_t>(content.size())) && file.Close();
+  if (!written || !FlushFileToDisk(temporary) || !MoveFileReplacing(temporary, path)) {
+    RemoveFile(temporary);
+    return false;
+  }
+  return true;
+}
+
 bool CheckFileSize(std::string path, std::uint64_t expectedSize) {
   std::uint64_t size = 0;
   if (!ReadFileSize(AnsiToWide(path), &size)) return false;

@@ -41,6 +41,15 @@ bool RetireFile(const std::u16string& retired, const std::u16string& installed);
 // cannot be read or is not empty at the end (a file could not be deleted).
 bool DeleteDirectoryTree(std::u16string folder);
 
+// Reads a whole file of at most `maxBytes` into `*content`. False when it
+// cannot be read or is larger.
+bool ReadWholeFile(const std::u16string& path, std::uint64_t maxBytes, std::string* content);
+
+// Replaces a small file's content atomically: a temporary file beside it is
+// written, flushed to the disk and renamed over it, so a crash leaves the
+// old content or the new one.
+bool ReplaceFileContent(const std::u16string& path, const std::string& content);
+
 // True when the file (narrow ANSI path) can be opened and its size equals
 // `expectedSize`, or `expectedSize` is 0. The file is not held open afterwards.
 bool CheckFileSize(std::string path, std::uint64_t expectedSize);

@@ -68,7 +68,8 @@ bool IsUpdaterOwnName(const std::u16string& component) {
   // without a drive letter, the installation's own ".RECYCLER".
   const std::u16string ownNames[] = {DownloadFolderName, LogFolderName,     CrashFolderName,
                                      u"RECYCLER",        u".RECYCLER",      LocalListFileName,
-                                     UpdateKeyFileName,  StagingFolderName, JournalFileName};
+                                     UpdateKeyFileName,  ListTimestampFileName, StagingFolderName,
+                                     JournalFileName};
   for (const std::u16string& own : ownNames) {
     if (EqualsIgnoringCase(component, own)) return true;
   }
