@@ -10,6 +10,7 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/sha256.h"
 #include "transfer/downloader_private.h"
 #include "transfer/transfer_options.h"
 
@@ -21,7 +22,7 @@ namespace {
 // within twice this budget, so peak memory does not grow with the number of
 // connections; one transfer alone gets the largest buffers, which cut the
 // system calls of a large download several times over.
-constexpr std::size_t kBufferBudgetBytes = 256 * 1024;
+constexpr std::size_t kBufferBudgetBytes = 128 * 1024;
 constexpr std::size_t kMinBufferBytes = 16 * 1024;
 // Bounds each wait for network activity; libcurl's own timers (connect
 // time-out, stall window) usually wake it sooner.
@@ -126,8 +127,13 @@ void RunTransfers(const DownloadRequest* requests, std::size_t count, const Done
 
 CURLM* SharedMulti() {
   // Released at process exit, after the last easy handle is gone, so its
-  // cached connections are closed rather than leaked.
-  static const CurlMultiHandle multi(curl_multi_init());
+  // cached connections are closed rather than leaked. libcurl's global
+  // set-up happens in the first init and starts the TLS library: the lean
+  // start comes first.
+  static const CurlMultiHandle multi = [] {
+    platform::PrepareCryptography();
+    return CurlMultiHandle(curl_multi_init());
+  }();
   return multi.get();
 }
 

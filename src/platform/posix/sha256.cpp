@@ -1,6 +1,7 @@
 // SHA-256 on POSIX with libcrypto's EVP digest interface.
 #include "platform/sha256.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 namespace velmora::platform {
@@ -13,6 +14,14 @@ struct DigestContextFree {
 using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 }  // namespace
+
+void PrepareCryptography() {
+  // Each part of the library's set-up runs once per process: the first call
+  // decides, and later requests for the texts and tables are ignored.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+                          OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                      nullptr);
+}
 
 struct Sha256Hasher::State {
   DigestContext context;

@@ -26,6 +26,10 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 }  // namespace
 
+void PrepareCryptography() {
+  // CNG is part of the system and starts on demand.
+}
+
 struct Sha256Hasher::State {
   // The hash object lives in memory that CNG allocates itself (a null
   // buffer), and must go before its algorithm provider.
