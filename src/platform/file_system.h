@@ -62,6 +62,9 @@ void TakeOverPermissions(const std::u16string& from, const std::u16string& to);
 bool FlushFileToDisk(const std::u16string& path);
 // fopen_s(path, "wb"): a stdio stream for binary writing, or null.
 std::FILE* OpenForBinaryWrite(const std::string& path);
+// _wfopen_s(path, L"wb"): the same for a wide path, which never passes
+// through the ANSI code page (POSIX opens its UTF-8 form).
+std::FILE* OpenForBinaryWrite(const std::u16string& path);
 
 // Enumerates one folder, "." and ".." included (FindFirstFileW, FindNextFileW,
 // FindClose). A link is reported as a link and never as a folder.

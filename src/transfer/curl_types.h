@@ -19,10 +19,15 @@ struct CurlCleanup {
 };
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-struct CurlShareCleanup {
-  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+struct CurlMultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
-using CurlShareHandle = std::unique_ptr<CURLSH, CurlShareCleanup>;
+using CurlMultiHandle = std::unique_ptr<CURLM, CurlMultiCleanup>;
+
+struct CurlListFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlList = std::unique_ptr<curl_slist, CurlListFree>;
 
 struct FileClose {
   void operator()(std::FILE* file) const { std::fclose(file); }

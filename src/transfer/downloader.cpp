@@ -1,5 +1,5 @@
-// Downloads one URL into one file with libcurl's easy interface.
-#include "transfer/downloader.h"
+// Prepares, feeds and finishes one transfer: options, callbacks, target file, digest and outcome.
+#include "transfer/downloader_private.h"
 
 #include <cstdio>
 #include <new>
@@ -8,9 +8,8 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
-#include "transfer/connection_pool.h"
-#include "transfer/downloader_private.h"
 #include "transfer/progress_text.h"
+#include "transfer/transfer_options.h"
 
 namespace velmora::transfer {
 
@@ -24,130 +23,225 @@ namespace {
 constexpr long kMaxRedirects = 5;
 // A server that does not accept within this time is treated as unreachable.
 constexpr long kConnectTimeoutSeconds = 15;
-// Less than kLowSpeedBytes per second for kLowSpeedSeconds in a row ends the
+// Less than kLowSpeedBytes per second for the stall window ends the
 // transfer: a stalled server must never hold the updater, and with it the
 // single-instance lock, forever.
 constexpr long kLowSpeedBytes = 1;
-constexpr long kLowSpeedSeconds = 30;
 // Only web addresses, for the request and for every redirect: a URL or a
 // Location header naming file://, ftp:// or any other scheme fails.
 constexpr long kAllowedProtocols = CURLPROTO_HTTP | CURLPROTO_HTTPS;
-// Larger receive and file buffers than the defaults (16 KiB and 4 KiB) cut
-// the system calls of a large download several times over.
-constexpr long kReceiveBufferBytes = 256 * 1024;
-constexpr std::size_t kFileBufferBytes = 256 * 1024;
+constexpr long kNotModified = 304;
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// Creates every missing folder before the last separator. Index 3 on skips
+// a drive root ("C:\"); failures show up when the file is opened.
+void CreateFolderChain(const std::u16string& path) {
+  for (std::size_t i = 3; i < path.size(); ++i) {
+    if (IsSeparator(path[i]) && !IsSeparator(path[i - 1])) platform::CreateFolder(path.substr(0, i));
+  }
+}
+
+bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
+
+bool AppendHeader(CurlList& list, const char* name, const std::string& value) {
+  if (value.empty()) return true;
+  curl_slist* grown = curl_slist_append(list.get(), (name + value).c_str());
+  if (grown == nullptr) return false;
+  list.release();  // now owned through `grown`
+  list.reset(grown);
+  return true;
+}
+
+bool NameIs(std::string_view line, std::size_t colon, std::string_view name) {
+  if (colon != name.size()) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = line[i];
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != name[i]) return false;
+  }
+  return true;
+}
+
+std::string Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(first, last - first + 1));
+}
 
 }  // namespace
+
+Downloader::Downloader(const DownloadRequest& request, std::size_t bufferBytes)
+    : request(request), bufferBytes(bufferBytes) {}
 
 Downloader::~Downloader() {
   // The file is closed before the handle is released, and before its buffer.
   file.reset();
   fileBuffer.reset();
   handle.reset();
-  url.clear();
-  filePath.clear();
 }
 
-bool Downloader::Download(std::string sourceUrl, std::string targetPath) {
-  if (sourceUrl.empty() || targetPath.empty()) return false;
+DownloadStatus Downloader::Prepare() {
+  if (request.url.empty() || request.path.empty()) return DownloadStatus::kFailed;
+  // A line break would let a stored value add headers of its own.
+  if (HasLineBreak(request.ifNoneMatch) || HasLineBreak(request.ifModifiedSince)) return DownloadStatus::kFailed;
 
-  url = std::move(sourceUrl);
+  url = request.url;
   platform::ReplaceAll(url, "\\", "/");
-  filePath = targetPath;
-
-  // The old file goes first, from the path as given, so that a failed
-  // transfer can never leave the previous version looking current.
-  platform::RemoveFile(platform::Utf8ToWide(targetPath));
-
-  platform::ReplaceAll(filePath, "\\\\", "\\");
-  platform::CreateDirectoryChain(filePath);
+  // The old file goes first, so that a failed transfer can never leave the
+  // previous version looking current.
+  platform::RemoveFile(request.path);
 
   handle.reset(curl_easy_init());
-  if (!ApplyOptions(handle.get())) return false;
+  if (!handle || !ApplyOptions(handle.get())) return DownloadStatus::kFailed;
 
-  file.reset(platform::OpenForBinaryWrite(filePath));
-  if (!file) return false;
-  // Without the larger buffer the download is merely slower. The buffer is
-  // given explicitly because a C library may ignore the size otherwise.
-  fileBuffer.reset(new (std::nothrow) char[kFileBufferBytes]);
-  if (fileBuffer) std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferBytes);
-
-  if (curl_easy_perform(handle.get()) != CURLE_OK) return false;
-
-  long status = 0;
-  if (curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return false;
-  if (status != 200) return false;
-
-  // Data still in the stream's buffer must reach the file before success is
-  // reported: a full disk shows up here, not silently at the close.
-  return std::fflush(file.get()) == 0 && std::ferror(file.get()) == 0;
+  // Folders are made only when the first open fails: in a batch most
+  // targets share folders that exist by then.
+  file.reset(platform::OpenForBinaryWrite(request.path));
+  if (!file) {
+    CreateFolderChain(request.path);
+    file.reset(platform::OpenForBinaryWrite(request.path));
+  }
+  if (!file) return DownloadStatus::kWriteFailed;
+  // Without the buffer the download is merely slower. It is given
+  // explicitly because a C library may ignore the size otherwise.
+  fileBuffer.reset(new (std::nothrow) char[bufferBytes]);
+  if (fileBuffer) std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, bufferBytes);
+  if (request.sha256) hasher.emplace();
+  return DownloadStatus::kOk;
 }
 
 bool Downloader::ApplyOptions(CURL* curl) {
-  if (curl == nullptr || url.empty()) return false;
-
-  const bool applied =
-      curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_POST, 0L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, this) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, ProgressCallback) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
-      curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) == CURLE_OK;
-  if (!applied) return false;
-
-  // Without the share object every download opens its own connection, which
-  // is slower but still correct.
-  CURLSH* share = SharedConnections();
-  return share == nullptr || curl_easy_setopt(curl, CURLOPT_SHARE, share) == CURLE_OK;
+  const TransferOptions& options = CurrentTransferOptions();
+  const long verify = options.verifyPeer ? 1L : 0L;
+  if (!AppendHeader(headers, "If-None-Match: ", request.ifNoneMatch) ||
+      !AppendHeader(headers, "If-Modified-Since: ", request.ifModifiedSince)) {
+    return false;
+  }
+  // The first options keep the order the downloader always set them in.
+  return curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_POST, 0L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, this) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, ProgressCallback) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.lowSpeedSeconds) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(bufferBytes)) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify * 2) == CURLE_OK &&
+         // Windows builds of libcurl on OpenSSL read the system store only
+         // when asked; elsewhere the flag changes nothing.
+         curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA)) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderCallback) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                          static_cast<curl_off_t>(request.maxBytes)) == CURLE_OK;
 }
 
-std::size_t Downloader::Write(const void* data, std::size_t size, std::size_t count) {
+std::size_t Downloader::Write(const char* data, std::size_t size) {
   if (!file) return 0;
-  return std::fwrite(data, size, count, file.get());
+  // Servers may omit the length: the cap is enforced on what arrives, and
+  // nothing of the piece that crosses it reaches the file.
+  if (request.maxBytes != 0 && size > request.maxBytes - bytes) {
+    cutOff = true;
+    return 0;
+  }
+  if (std::fwrite(data, 1, size, file.get()) != size) {
+    writeFailed = true;
+    return 0;
+  }
+  // A hasher that failed is spent, and the digest check then fails.
+  if (hasher) hasher->Update(data, size);
+  bytes += size;
+  return size;
+}
+
+void Downloader::Header(std::string_view line) {
+  // Each response of a redirect chain starts with its status line; only
+  // the last response's fields count.
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    etag.clear();
+    lastModified.clear();
+    return;
+  }
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  if (NameIs(line, colon, "etag")) etag = Trimmed(line.substr(colon + 1));
+  if (NameIs(line, colon, "last-modified")) lastModified = Trimmed(line.substr(colon + 1));
+}
+
+DownloadOutcome Downloader::Finish(CURLcode result) {
+  DownloadOutcome outcome;
+  outcome.bytes = bytes;
+  outcome.etag = std::move(etag);
+  outcome.lastModified = std::move(lastModified);
+  long status = 0;
+  curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+  const bool conditional = !request.ifNoneMatch.empty() || !request.ifModifiedSince.empty();
+
+  if (writeFailed) {
+    outcome.status = DownloadStatus::kWriteFailed;
+  } else if (cutOff || result == CURLE_FILESIZE_EXCEEDED) {
+    outcome.status = DownloadStatus::kTooLarge;
+  } else if (result != CURLE_OK) {
+    outcome.status = DownloadStatus::kFailed;
+  } else if (status == kNotModified && conditional) {
+    outcome.status = DownloadStatus::kNotModified;
+  } else if (status != 200) {
+    outcome.status = DownloadStatus::kFailed;
+  } else if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0) {
+    // Data still in the stream's buffer must reach the file before success
+    // is reported: a full disk shows up here, not silently at the close.
+    outcome.status = DownloadStatus::kWriteFailed;
+  } else {
+    platform::Sha256Digest digest{};
+    const bool matches = !request.sha256 || (hasher->Finish(&digest) && digest == *request.sha256);
+    outcome.status = matches ? DownloadStatus::kOk : DownloadStatus::kHashMismatch;
+  }
+  return outcome;
 }
 
 void Downloader::PrintProgress(double totalBytes, double receivedBytes) {
+  double speed = 0.0;
+  if (curl_easy_getinfo(handle.get(), CURLINFO_SPEED_DOWNLOAD, &speed) != CURLE_OK) return;
+  std::fputs(FormatSpeedLine(speed).c_str(), stdout);
   std::fputs(FormatProgressLine(totalBytes, receivedBytes).c_str(), stdout);
 }
 
 std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void* userData) {
   if (userData == nullptr) return 0;
-  return static_cast<Downloader*>(userData)->Write(data, size, count);
+  return static_cast<Downloader*>(userData)->Write(data, size * count);
+}
+
+std::size_t HeaderCallback(char* data, std::size_t size, std::size_t count, void* userData) {
+  try {
+    if (userData != nullptr) static_cast<Downloader*>(userData)->Header(std::string_view(data, size * count));
+  } catch (...) {
+    return 0;  // out of memory: libcurl cannot unwind, so the transfer ends
+  }
+  return size * count;
 }
 
 int ProgressCallback(void* userData, double downloadTotal, double downloaded, double /*uploadTotal*/,
                      double /*uploaded*/) {
   try {
-    auto* downloader = static_cast<Downloader*>(userData);
-    if (downloader == nullptr || !downloader->handle) return 0;
-    double speed = 0.0;
-    if (curl_easy_getinfo(downloader->handle.get(), CURLINFO_SPEED_DOWNLOAD, &speed) != CURLE_OK) {
-      return 0;
-    }
-    std::fputs(FormatSpeedLine(speed).c_str(), stdout);
-    downloader->PrintProgress(downloadTotal, downloaded);
+    if (userData != nullptr) static_cast<Downloader*>(userData)->PrintProgress(downloadTotal, downloaded);
   } catch (...) {
     // The report is never worth failing a transfer: libcurl cannot unwind an
     // exception, and the data keeps arriving either way.
   }
   return 0;
-}
-
-bool DownloadFile(std::string url, std::string path) {
-  Downloader downloader;
-  return downloader.Download(std::move(url), std::move(path));
 }
 
 }  // namespace velmora::transfer

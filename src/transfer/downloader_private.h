@@ -1,55 +1,85 @@
-// The object behind one download and its libcurl callbacks, private to the transfer module.
+// The object behind one transfer and its libcurl callbacks, private to the transfer module.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "platform/sha256.h"
 #include "transfer/curl_types.h"
+#include "transfer/downloader.h"
 
 namespace velmora::transfer {
 
 // The user agent every request carries (108 characters).
 extern const char kUserAgent[];
 
-// One download: made empty, configured and run by Download, then destroyed
-// (file closed first, then the handle released). Not reusable.
+// One transfer: prepared (old file deleted, handle configured, target open),
+// run by a multi handle, finished into an outcome, then destroyed (file
+// closed first, then the handle released). Not reusable. The request must
+// outlive the object.
 class Downloader {
  public:
-  Downloader() = default;
+  // `bufferBytes` sizes both the receive buffer and the file buffer.
+  Downloader(const DownloadRequest& request, std::size_t bufferBytes);
   ~Downloader();
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // The whole download; the result of DownloadFile.
-  bool Download(std::string sourceUrl, std::string targetPath);
-  // Sets every option on `curl`; false at the first one libcurl rejects, or
-  // when `curl` is null or no URL is stored yet.
+  // Everything before the transfer; kOk when the handle is ready to run,
+  // otherwise the status the download ends with.
+  DownloadStatus Prepare();
+  // The configured easy handle (after a successful Prepare).
+  CURL* Handle() const { return handle.get(); }
+  // The outcome once libcurl reports `result` for the handle: the status
+  // code, the cut-off, the final flush and the digest decide it.
+  DownloadOutcome Finish(CURLcode result);
+
+  // Sets every option on `curl`; false at the first one libcurl rejects.
   bool ApplyOptions(CURL* curl);
-  // Writes received data to the open file: the number of whole items written.
-  std::size_t Write(const void* data, std::size_t size, std::size_t count);
-  // Prints the progress line for the bytes received so far.
+  // Takes received body data: the number of bytes written, 0 to end the
+  // transfer (cut-off or write error).
+  std::size_t Write(const char* data, std::size_t size);
+  // Takes one received header line (ETag, Last-Modified).
+  void Header(std::string_view line);
+  // Prints the speed and the progress line for the bytes received so far.
   void PrintProgress(double totalBytes, double receivedBytes);
 
  private:
-  friend int ProgressCallback(void* userData, double downloadTotal, double downloaded,
-                              double uploadTotal, double uploaded);
-
+  const DownloadRequest& request;
+  const std::size_t bufferBytes;
   CurlHandle handle;
   FileHandle file;
   std::string url;
-  std::string filePath;
+  CurlList headers;
   // The stream buffer of `file`; it must outlive the stream.
   std::unique_ptr<char[]> fileBuffer;
+  std::optional<platform::Sha256Hasher> hasher;
+  std::uint64_t bytes = 0;
+  bool cutOff = false;
+  bool writeFailed = false;
+  std::string etag;
+  std::string lastModified;
 };
 
 // CURLOPT_WRITEFUNCTION: hands the data to Write of the Downloader in
 // `userData`; 0 (a write error for libcurl) when there is none.
 std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void* userData);
 
+// CURLOPT_HEADERFUNCTION: hands each header line to Header.
+std::size_t HeaderCallback(char* data, std::size_t size, std::size_t count, void* userData);
+
 // CURLOPT_PROGRESSFUNCTION (double form): prints the average speed and the
 // progress line. Always 0, so the transfer is never aborted from here.
 int ProgressCallback(void* userData, double downloadTotal, double downloaded, double uploadTotal,
                      double uploaded);
+
+// The process-wide multi handle: it keeps the connection cache and the DNS
+// cache from one download to the next. Null when libcurl cannot make it.
+// Single-threaded: every download runs on the thread of the first.
+CURLM* SharedMulti();
 
 }  // namespace velmora::transfer

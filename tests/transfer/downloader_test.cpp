@@ -5,92 +5,23 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "support/temp_folder.h"
+#include "transfer/test_routes.h"
 #include "transfer/test_server.h"
+#include "transfer/transfer_options.h"
 
 namespace velmora::transfer {
 namespace {
 
 namespace fs = std::filesystem;
-using velmora::transfer::testing::TestServer;
+using namespace velmora::transfer::testing;
 
 constexpr char kExpectedUserAgent[] =
     "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/55.0.2883.87 Safari/537.36";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-// Registers the routes every test may use.
-void AddRoutes(TestServer& server) {
-  httplib::Server& routes = server.Routes();
-  routes.Get("/hello.bin", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("hello, velmora", "application/octet-stream");
-  });
-  routes.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("", "application/octet-stream");
-  });
-  routes.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 404;
-    res.set_content("no such file here", "text/plain");
-  });
-  routes.Get(R"(/r/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-    const int left = std::stoi(req.matches[1]);
-    if (left == 0) {
-      res.set_content("arrived", "application/octet-stream");
-    } else {
-      res.set_redirect("/r/" + std::to_string(left - 1));
-    }
-  });
-  routes.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("file:///etc/hostname");
-  });
-  routes.Get("/dir/sub/file.bin", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("nested", "application/octet-stream");
-  });
-  routes.Get("/big", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string(256 * 1024, 'b'), "application/octet-stream");
-  });
-  routes.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("application/octet-stream",
-                                     [](std::size_t offset, httplib::DataSink& sink) {
-                                       if (offset < 3000) {
-                                         sink.write(std::string(1000, 'c').data(), 1000);
-                                       } else {
-                                         sink.done();
-                                       }
-                                       return true;
-                                     });
-  });
-  // Announces 1000 bytes, sends 100 and closes the connection.
-  routes.Get("/drop", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(1000, "application/octet-stream",
-                             [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                               if (offset != 0) return false;
-                               return sink.write(std::string(100, 'd').data(), 100);
-                             });
-  });
-  // Announces 1000 bytes, sends 10, then nothing until released (at most 60 s).
-  routes.Get("/stall", [&server](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(1000, "application/octet-stream",
-                             [&server](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                               if (offset == 0) return sink.write("0123456789", 10);
-                               server.WaitForRelease(60);
-                               return false;
-                             });
-  });
-}
 
 class DownloadFileTest : public ::testing::Test {
  protected:
@@ -233,25 +164,35 @@ TEST_F(DownloadFileTest, UnknownTotalReportsZeroPercent) {
 }
 
 TEST_F(DownloadFileTest, StalledServerIsAbandonedByTheLowSpeedLimit) {
+  TransferOptions options = DefaultTransferOptions();
+  options.lowSpeedSeconds = 2;
+  SetTransferOptions(options);
   // The server gives up by itself after 60 s, so this wait is bounded either way.
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(DownloadFile(Url("stall"), Target("stall.bin")));
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_GE(seconds.count(), 25);
-  EXPECT_LE(seconds.count(), 45);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  SetTransferOptions(DefaultTransferOptions());
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+  EXPECT_LE(elapsed, std::chrono::seconds(20));  // the speed is averaged over a few seconds
   EXPECT_EQ(ReadAll(dir_ / "stall.bin"), "0123456789");
 }
 
-TEST(DownloadFileHttps, FetchesOverTlsWithoutVerifyingThePeer) {
+TEST(DownloadFileHttps, SelfSignedServerIsRefusedUnlessCertificateChecksAreOff) {
   TestServer server(TestServer::Kind::kHttps);
   server.Routes().Get("/secure.bin", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("over tls", "application/octet-stream");
   });
   ASSERT_TRUE(server.Start());
   velmora::testing::TempFolder folder;
-  EXPECT_TRUE(DownloadFile(server.BaseUrl() + "secure.bin", folder.Dir() + "secure.bin"));
-  EXPECT_EQ(ReadAll(folder.Path() / "secure.bin"), "over tls");
+  for (const bool verify : {true, false}) {
+    TransferOptions options = DefaultTransferOptions();
+    options.verifyPeer = verify;
+    SetTransferOptions(options);
+    const std::string name = verify ? "checked.bin" : "unchecked.bin";
+    EXPECT_EQ(DownloadFile(server.BaseUrl() + "secure.bin", folder.Dir() + name), !verify);
+    EXPECT_EQ(ReadAll(folder.Path() / name) == "over tls", !verify);
+  }
+  SetTransferOptions(DefaultTransferOptions());
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ TestServer::TestServer(Kind kind) : scheme_(kind == Kind::kHttps ? "https" : "ht
   server_->set_keep_alive_timeout(1);
   server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back({request.path, request.get_header_value("User-Agent"), request.remote_port});
+    requests_.push_back({request.path, request.get_header_value("User-Agent"), request.remote_port,
+                         request.get_header_value("If-None-Match")});
     return httplib::Server::HandlerResponse::Unhandled;
   });
 }

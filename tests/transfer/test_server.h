@@ -16,6 +16,7 @@ struct SeenRequest {
   std::string path;
   std::string userAgent;
   int clientPort = -1;  // tells connections apart
+  std::string ifNoneMatch;
 };
 
 // Owns an httplib server that runs on its own thread from Start() until the

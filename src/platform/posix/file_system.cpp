@@ -179,6 +179,10 @@ std::FILE* OpenForBinaryWrite(const std::string& path) {
   return std::fopen(ToNative(path).c_str(), "wbe");  // "e": not inherited by started programs
 }
 
+std::FILE* OpenForBinaryWrite(const std::u16string& path) {
+  return std::fopen(ToNative(path).c_str(), "wbe");
+}
+
 // ---------------------------------------------------------------------------
 
 struct FolderSearch::State {

@@ -145,6 +145,12 @@ std::FILE* OpenForBinaryWrite(const std::string& path) {
   return file;
 }
 
+std::FILE* OpenForBinaryWrite(const std::u16string& path) {
+  std::FILE* file = nullptr;
+  if (_wfopen_s(&file, AsWide(path), L"wb") != 0) return nullptr;
+  return file;
+}
+
 struct FolderSearch::State {
   win32::FindHandle search;
   WIN32_FIND_DATAW data{};

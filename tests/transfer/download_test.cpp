@@ -1,0 +1,183 @@
+// Tests of Download and DownloadBatch: caps, digests, validators, concurrency and options.
+#include "transfer/downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+#include "transfer/test_routes.h"
+#include "transfer/test_server.h"
+#include "transfer/transfer_options.h"
+
+namespace velmora::transfer {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmora::transfer::testing;
+
+platform::Sha256Digest DigestOf(const std::string& content) {
+  platform::Sha256Hasher hasher;
+  hasher.Update(content.data(), content.size());
+  platform::Sha256Digest digest{};
+  hasher.Finish(&digest);
+  return digest;
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AddRoutes(server_);
+    ASSERT_TRUE(server_.Start());
+  }
+  void TearDown() override { SetTransferOptions(DefaultTransferOptions()); }
+
+  DownloadRequest Request(const std::string& urlPath, const std::string& name) const {
+    DownloadRequest request;
+    request.url = server_.BaseUrl() + urlPath;
+    request.path = (folder_.Path() / name).u16string();
+    return request;
+  }
+  void UseOptions(unsigned connections, long lowSpeedSeconds) {
+    TransferOptions options = DefaultTransferOptions();
+    options.connections = connections;
+    options.lowSpeedSeconds = lowSpeedSeconds;
+    SetTransferOptions(options);
+  }
+
+  velmora::testing::TempFolder folder_;
+  TestServer server_;
+};
+
+TEST_F(DownloadTest, CapsDigestsAndTargetsDecideTheStatus) {
+  fs::create_directories(folder_.Path() / "taken");
+  const std::string hello = "hello, velmora";
+  struct Case {
+    const char* urlPath;
+    const char* name;
+    std::uint64_t maxBytes;
+    std::optional<std::string> expectedContent;  // its digest is the expected one
+    DownloadStatus status;
+    std::uint64_t bytes;
+  };
+  const Case cases[] = {
+      {"hello.bin", "ok.bin", 0, hello, DownloadStatus::kOk, hello.size()},
+      {"hello.bin", "exact.bin", hello.size(), std::nullopt, DownloadStatus::kOk, hello.size()},
+      {"hello.bin", "bad.bin", 0, hello + "!", DownloadStatus::kHashMismatch, hello.size()},
+      {"chunked", "capped.bin", 2500, std::nullopt, DownloadStatus::kTooLarge, 2000},  // no length sent
+      {"big", "announced.bin", 1000, std::nullopt, DownloadStatus::kTooLarge, 0},
+      {"missing", "missing.bin", 0, std::string("no such file here"), DownloadStatus::kFailed, 17},
+      {"hello.bin", "taken", 0, std::nullopt, DownloadStatus::kWriteFailed, 0},
+  };
+  for (const Case& c : cases) {
+    DownloadRequest request = Request(c.urlPath, c.name);
+    request.maxBytes = c.maxBytes;
+    if (c.expectedContent) request.sha256 = DigestOf(*c.expectedContent);
+    const DownloadOutcome outcome = Download(request);
+    EXPECT_EQ(outcome.status, c.status) << c.name;
+    EXPECT_EQ(outcome.bytes, c.bytes) << c.name;
+    if (c.status != DownloadStatus::kWriteFailed) {
+      EXPECT_EQ(fs::file_size(folder_.Path() / c.name), c.bytes) << c.name;
+    }
+  }
+}
+
+TEST_F(DownloadTest, ValidatorsAreCapturedAndEitherOneGivesNotModified) {
+  const DownloadOutcome first = Download(Request("validated", "first.bin"));
+  ASSERT_EQ(first.status, DownloadStatus::kOk);
+  EXPECT_EQ(first.etag, kEtag);
+  EXPECT_EQ(first.lastModified, kLastModified);
+
+  DownloadRequest byEtag = Request("validated", "by-etag.bin");
+  byEtag.ifNoneMatch = first.etag;
+  DownloadRequest byDate = Request("validated", "by-date.bin");
+  byDate.ifModifiedSince = first.lastModified;
+  for (const DownloadRequest& request : {byEtag, byDate}) {
+    EXPECT_EQ(Download(request).status, DownloadStatus::kNotModified);
+  }
+  EXPECT_EQ(server_.Requests()[1].ifNoneMatch, kEtag);
+  EXPECT_TRUE(server_.Requests()[2].ifNoneMatch.empty());
+}
+
+TEST_F(DownloadTest, BatchReusesFewerConnectionsThanFiles) {
+  constexpr unsigned kConnections = 3;
+  constexpr int kFiles = 12;
+  UseOptions(kConnections, 30);
+  std::vector<DownloadRequest> requests;
+  for (int i = 0; i < kFiles; ++i) {
+    requests.push_back(Request("f/" + std::to_string(i), "sub\\" + std::to_string(i) + ".bin"));
+  }
+  EXPECT_TRUE(DownloadBatch(requests).ok);
+  EXPECT_TRUE(DownloadBatch({}).ok);
+
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(ReadAll(folder_.Path() / "sub" / (std::to_string(i) + ".bin")), "file " + std::to_string(i));
+  }
+  std::set<int> ports;
+  for (const SeenRequest& seen : server_.Requests()) ports.insert(seen.clientPort);
+  EXPECT_GE(ports.size(), 2u);
+  EXPECT_LE(ports.size(), kConnections);
+}
+
+TEST_F(DownloadTest, BatchReportsTheFailedRequestAndItsOutcome) {
+  UseOptions(4, 30);
+  std::vector<DownloadRequest> requests;
+  for (int i = 0; i < 10; ++i) requests.push_back(Request("f/" + std::to_string(i), std::to_string(i) + ".bin"));
+  requests[6] = Request("missing", "6.bin");
+  const BatchResult result = DownloadBatch(requests);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedIndex, 6u);
+  EXPECT_EQ(result.failed.status, DownloadStatus::kFailed);
+  EXPECT_EQ(ReadAll(folder_.Path() / "6.bin"), "no such file here");
+}
+
+TEST_F(DownloadTest, StalledConnectionIsAbandonedWhileTheOthersFinish) {
+  UseOptions(3, 2);
+  std::vector<DownloadRequest> requests = {Request("stall", "stall.bin")};
+  for (int i = 1; i <= 8; ++i) requests.push_back(Request("f/" + std::to_string(i), std::to_string(i) + ".bin"));
+  const auto start = std::chrono::steady_clock::now();
+  const BatchResult result = DownloadBatch(requests);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedIndex, 0u);
+  EXPECT_EQ(result.failed.bytes, 10u);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+  EXPECT_LE(elapsed, std::chrono::seconds(20));  // the speed is averaged over a few seconds
+  for (int i = 1; i <= 8; ++i) {
+    EXPECT_EQ(ReadAll(folder_.Path() / (std::to_string(i) + ".bin")), "file " + std::to_string(i));
+  }
+}
+
+TEST(DefaultTransferOptions, ReadsOnlyWellFormedTestAids) {
+  struct Case {
+    const char* lowSpeed;
+    const char* noVerify;
+    long lowSpeedSeconds;
+    bool verifyPeer;
+  };
+  unsetenv("VELMORA_LOW_SPEED_SECONDS");
+  unsetenv("VELMORA_TLS_NO_VERIFY");
+  const TransferOptions release = DefaultTransferOptions();
+  const Case cases[] = {
+      {"2", "1", 2, false},
+      {"0", "yes", release.lowSpeedSeconds, release.verifyPeer},
+      {"5s", "0", release.lowSpeedSeconds, release.verifyPeer},
+  };
+  for (const Case& c : cases) {
+    setenv("VELMORA_LOW_SPEED_SECONDS", c.lowSpeed, 1);
+    setenv("VELMORA_TLS_NO_VERIFY", c.noVerify, 1);
+    const TransferOptions options = DefaultTransferOptions();
+    EXPECT_EQ(options.lowSpeedSeconds, c.lowSpeedSeconds) << c.lowSpeed;
+    EXPECT_EQ(options.verifyPeer, c.verifyPeer) << c.noVerify;
+  }
+  unsetenv("VELMORA_LOW_SPEED_SECONDS");
+  unsetenv("VELMORA_TLS_NO_VERIFY");
+}
+
+}  // namespace
+}  // namespace velmora::transfer
