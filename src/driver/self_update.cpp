@@ -18,7 +18,7 @@ void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, con
   log.info(diagnostics::kSelfUpdateStarted);
   // A download that did not complete, or has another size or hash than
   // announced, never replaces the updater.
-  const FetchResult fetched = FetchPlannedFile(self, values);
+  const FetchResult fetched = FetchPlannedFiles({&self}, values, nullptr);
   if (fetched == FetchResult::kFailed) {
     log.error(diagnostics::kDownloadFailedPrefix + std::string(platform::UpdaterFileName));
     return;

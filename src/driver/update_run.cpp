@@ -4,6 +4,7 @@
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
 #include "driver/installation.h"
+#include "driver/list_fetch.h"
 #include "driver/staging.h"
 #include "manifest/safe_name.h"
 #include "manifest/update_plan.h"
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "transfer/downloader.h"
+#include "transfer/transfer_options.h"
 
 namespace velmora::driver {
 
@@ -37,19 +39,30 @@ bool LogOpenFailure(manifest::UpdateListWriter::OpenResult result) {
 // Fetches every planned file into the download folder. False (logged) when
 // one did not arrive whole: nothing is installed then.
 bool DownloadAll(const manifest::FileTable& plan, const RunValues& values) {
-  for (const auto& [key, entry] : plan) {
-    switch (FetchPlannedFile(entry, values)) {
-      case FetchResult::kOk: continue;
-      case FetchResult::kFailed: Log().error(diagnostics::kDownloadFailedPrefix + CollapseName(key)); break;
-      case FetchResult::kWrongSize:
-        Log().error(std::string(diagnostics::kSizeCheckPrefix) + std::to_string(entry.size) +
-                    diagnostics::kSizeCheckSuffix);
-        break;
-      case FetchResult::kWrongHash: Log().error(diagnostics::kHashCheckFailedPrefix + CollapseName(key)); break;
-    }
-    return false;
+  std::vector<const manifest::FileEntry*> entries;
+  for (const auto& [key, entry] : plan) entries.push_back(&entry);
+  const manifest::FileEntry* failed = nullptr;
+  switch (FetchPlannedFiles(entries, values, &failed)) {
+    case FetchResult::kOk: return true;
+    case FetchResult::kFailed: Log().error(diagnostics::kDownloadFailedPrefix + CollapseName(failed->name)); break;
+    case FetchResult::kWrongSize:
+      Log().error(std::string(diagnostics::kSizeCheckPrefix) + std::to_string(failed->size) +
+                  diagnostics::kSizeCheckSuffix);
+      break;
+    case FetchResult::kWrongHash:
+      Log().error(diagnostics::kHashCheckFailedPrefix + CollapseName(failed->name));
+      break;
   }
-  return true;
+  return false;
+}
+
+FetchResult ResultOf(transfer::DownloadStatus status) {
+  switch (status) {
+    case transfer::DownloadStatus::kOk: return FetchResult::kOk;
+    case transfer::DownloadStatus::kTooLarge: return FetchResult::kWrongSize;
+    case transfer::DownloadStatus::kHashMismatch: return FetchResult::kWrongHash;
+    default: return FetchResult::kFailed;
+  }
 }
 
 // The moves that install the plan: plain files from the download folder,
@@ -111,11 +124,33 @@ std::string CollapseName(const std::string& key) {
   return name;
 }
 
-FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& values) {
-  const std::string name = CollapseName(entry.name);
-  const std::string downloadPath = values.tempDir + name;
-  if (!transfer::DownloadFile(values.baseUrl + name, downloadPath)) return FetchResult::kFailed;
-  if (!platform::CheckFileSize(downloadPath, entry.size)) return FetchResult::kWrongSize;
+FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& entries, const RunValues& values,
+                              const manifest::FileEntry** failed) {
+  std::vector<transfer::DownloadRequest> requests;
+  for (const manifest::FileEntry* entry : entries) {
+    const std::string name = CollapseName(entry->name);
+    transfer::DownloadRequest request;
+    request.url = values.baseUrl + name;
+    request.path = values.tempFolder + platform::Utf8ToWide(name);
+    request.maxBytes = entry->size;
+    platform::Sha256Digest digest{};
+    // The list reader accepts only well-formed hashes.
+    if (!entry->sha256.empty() && platform::ParseSha256Hex(entry->sha256, &digest)) request.sha256 = digest;
+    requests.push_back(std::move(request));
+  }
+  const transfer::BatchResult batch = transfer::DownloadBatch(requests);
+  if (!batch.ok) {
+    if (failed != nullptr) *failed = entries[batch.failedIndex];
+    return ResultOf(batch.failed.status);
+  }
+  // A body shorter than announced arrives complete as far as HTTP can tell.
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::uint64_t size = 0;
+    if (entries[i]->size != 0 && (!platform::ReadFileSize(requests[i].path, &size) || size != entries[i]->size)) {
+      if (failed != nullptr) *failed = entries[i];
+      return FetchResult::kWrongSize;
+    }
+  }
   return FetchResult::kOk;
 }
 
@@ -133,7 +168,12 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     Log().info(diagnostics::kRestoredPrefix + platform::WideToAnsi(path));
   }
 
-  if (!transfer::DownloadFile(values.listUrl, values.downloadedListPath)) {
+  const ListFetch fetch = FetchList(values);
+  if (fetch.status == ListFetch::Status::kNotModified) {
+    Log().info(diagnostics::kNoUpdateNeeded);
+    return;
+  }
+  if (fetch.status == ListFetch::Status::kFailed) {
     Log().error(diagnostics::kListDownloadFailed);
     return;
   }
@@ -145,6 +185,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
   if (!manifest::ShouldRunUpdate(values.localListPath, values.downloadedListPath)) {
+    SaveListValidators(values, fetch);
     Log().info(diagnostics::kNoUpdateNeeded);
     return;
   }
@@ -207,6 +248,10 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     if (installation.RollBack()) Log().error(diagnostics::kRunRolledBack);
     return;
   }
+
+  // Only a run that reached the list's state lets the next one skip an
+  // unchanged list; without the validators it merely fetches it again.
+  SaveListValidators(values, fetch);
 
   // The host is stopped only now that every file is in place and recorded.
   RestartHost(hostProcessId, values, hostExecutable);

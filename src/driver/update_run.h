@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "driver/list_trust.h"
 #include "manifest/update_list.h"
@@ -35,13 +36,15 @@ std::string CollapseName(const std::string& key);
 // starting it again. Every outcome is logged; nothing is returned.
 void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessId);
 
-// How the fetch of one planned file ended.
+// How the fetch of planned files ended.
 enum class FetchResult { kOk, kFailed, kWrongSize, kWrongHash };
 
-// Fetches one planned file into the download folder and checks it: the
-// transfer completed, and the file has the size the list announces (the
-// transfer is cut off beyond it). Logs nothing.
-FetchResult FetchPlannedFile(const manifest::FileEntry& entry, const RunValues& values);
+// Fetches planned files into the download folder, several at once, and checks
+// each: the transfer completed, the file has the size the list announces (the
+// transfer is cut off beyond it) and the hash it gives. At the first failure
+// `*failed` (when given) names the entry. Logs nothing.
+FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& entries, const RunValues& values,
+                              const manifest::FileEntry** failed);
 
 // Records what the run applied: the signing time of a signed list, then the
 // local list. False when either cannot be saved.

@@ -68,7 +68,7 @@ bool IsUpdaterOwnName(const std::u16string& component) {
   // without a drive letter, the installation's own ".RECYCLER".
   const std::u16string ownNames[] = {DownloadFolderName, LogFolderName,     CrashFolderName,
                                      u"RECYCLER",        u".RECYCLER",      LocalListFileName,
-                                     UpdateKeyFileName,  ListTimestampFileName, StagingFolderName,
+                                     UpdateKeyFileName,  ListTimestampFileName, ListValidatorsFileName, StagingFolderName,
                                      JournalFileName};
   for (const std::u16string& own : ownNames) {
     if (EqualsIgnoringCase(component, own)) return true;

@@ -17,6 +17,8 @@ inline constexpr char16_t LocalListFileName[] = u"UpdateList.xml";
 inline constexpr char16_t UpdateKeyFileName[] = u"UpdateKey.pub";
 // Beside the local list: the signing time of the last list applied.
 inline constexpr char16_t ListTimestampFileName[] = u"UpdateList.timestamp";
+// Beside the local list: the ETag and Last-Modified of the last list applied.
+inline constexpr char16_t ListValidatorsFileName[] = u"UpdateList.validators";
 // Inside the download folder, beside the downloads (which keep their list
 // names): where packages are unpacked before they are installed, and the
 // journal of the files in flight while a run puts files in place.
