@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/package.h"
+#include "platform/encoding.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -11,7 +12,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = velmora::archive::UnzipPackage(argv[1], argv[2]);
+  const bool ok = velmora::archive::UnzipPackage(velmora::platform::Utf8ToWide(argv[1]),
+                                                   velmora::platform::Utf8ToWide(argv[2]));
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   std::printf("%.3f\n", elapsed.count());
   return ok ? 0 : 1;

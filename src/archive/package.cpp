@@ -2,13 +2,10 @@
 #include "archive/package.h"
 
 #include "archive/zip_reader.h"
-#include "platform/encoding.h"
 
 namespace velmora::archive {
 
-bool UnzipPackage(std::string zipPath, std::string folder) {
-  const std::u16string widePath = platform::AnsiToWide(zipPath);
-  const std::u16string wideFolder = platform::AnsiToWide(folder);
+bool UnzipPackage(const std::u16string& widePath, const std::u16string& wideFolder) {
   ZipResult result = ZipOk;
   std::unique_ptr<ZipReader> reader = ZipReader::Open(widePath, &result);
   if (!reader) return false;

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/file_system.h"
+#include "platform/names.h"
 #include "platform/paths.h"
 
 #include <log4cpp/Category.hh>
@@ -46,16 +47,19 @@ Logger& Logger::Instance() {
 
   // Only the last level is made: the updater's own folder always exists. An
   // existing folder is the normal case.
-  const std::u16string folder = platform::GetModuleDirectory() + u"log\\";
+  const std::u16string folder = platform::GetModuleDirectory() + platform::LogFolderName + u"\\";
   platform::CreateFolder(folder);
 
   // The date is fixed now: a run past midnight keeps the file it started with.
   const platform::LocalTime today = platform::ReadLocalTime();
   char date[32];
   std::snprintf(date, sizeof(date), "%04d-%02d-%02d.log", today.year, today.month, today.day);
-  const std::string path = platform::WideToAnsi(folder) + date;
+  const std::u16string path = folder + platform::Utf8ToWide(date);
 
-  auto* file = new log4cpp::FileAppender("fileAppender", platform::NativePath(path), true, 0644);
+  // The file is opened here, from its wide path, and handed over as a
+  // descriptor: the library itself would open a narrow path in the ANSI code
+  // page, which cannot name every installation folder.
+  auto* file = new log4cpp::FileAppender("fileAppender", platform::OpenForAppend(path));
   file->setLayout(fileLayout);
 
   root.setPriority(700);

@@ -21,7 +21,7 @@ std::u16string ValidatorsPath(const RunValues& values) {
 // The hash of the local list as it is now; empty when it cannot be read.
 std::string LocalListHash(const RunValues& values) {
   platform::Sha256Digest digest{};
-  if (!platform::HashFileSha256(platform::AnsiToWide(values.localListPath), &digest)) return std::string();
+  if (!platform::HashFileSha256(values.localListPath, &digest)) return std::string();
   return platform::Sha256Hex(digest);
 }
 
@@ -52,7 +52,7 @@ bool ReadValidators(const RunValues& values, std::string* etag, std::string* las
 ListFetch FetchList(const RunValues& values) {
   transfer::DownloadRequest request;
   request.url = values.listUrl;
-  request.path = platform::AnsiToWide(values.downloadedListPath);
+  request.path = values.downloadedListPath;
   ReadValidators(values, &request.ifNoneMatch, &request.ifModifiedSince);
   const transfer::DownloadOutcome outcome = transfer::Download(request);
 

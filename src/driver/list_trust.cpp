@@ -56,11 +56,14 @@ ListTrust CheckListTrust(const RunValues& values) {
     result.verdict = ListTrust::Verdict::kNoKey;
     return result;
   }
-  const std::string signaturePath = values.downloadedListPath + kSignatureEnding;
+  transfer::DownloadRequest request;
+  request.url = values.listUrl + kSignatureEnding;
+  request.path = values.downloadedListPath + platform::Utf8ToWide(kSignatureEnding);
+  request.maxBytes = kMaxSmallFileBytes;
   std::string list, signature;
-  if (!transfer::DownloadFile(values.listUrl + kSignatureEnding, signaturePath) ||
-      !platform::ReadWholeFile(platform::AnsiToWide(signaturePath), kMaxSmallFileBytes, &signature) ||
-      !platform::ReadWholeFile(platform::AnsiToWide(values.downloadedListPath), kMaxListBytes, &list)) {
+  if (transfer::Download(request).status != transfer::DownloadStatus::kOk ||
+      !platform::ReadWholeFile(request.path, kMaxSmallFileBytes, &signature) ||
+      !platform::ReadWholeFile(values.downloadedListPath, kMaxListBytes, &list)) {
     return result;
   }
   std::uint64_t timestamp = 0;

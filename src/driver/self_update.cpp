@@ -58,7 +58,7 @@ void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, con
   // The base URL is quoted where it needs it, so the new updater receives it
   // as one argument.
   if (!platform::StartProgram(installedPath, u"start " + platform::QuoteArgument(baseUrlArgument) + u" 0")) {
-    log.error(diagnostics::kStartFailedPrefix + platform::WideToAnsi(installedPath));
+    log.error(diagnostics::kStartFailedPrefix + platform::WideToGbk(installedPath));
     return;
   }
   log.info(diagnostics::kSelfRestarted);

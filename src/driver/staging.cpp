@@ -40,7 +40,7 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
   // Files left by an interrupted run must not slip into this package.
   platform::DeleteDirectoryTree(folders.staging);
   platform::CreateDirectoryChain(folders.staging);
-  if (!archive::UnzipPackage(platform::WideToAnsi(zipPath), platform::WideToAnsi(folders.staging))) return false;
+  if (!archive::UnzipPackage(zipPath, folders.staging)) return false;
 
   std::vector<std::u16string> staged;
   ListFilesBelow(folders.staging, u"", &staged);

@@ -79,7 +79,7 @@ bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::ve
     const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength) + u"\\";
     const PackageFolders folders{staging + folder, values.installFolder + folder, values.retireFolder + folder};
     if (!StagePackage(values.tempFolder + name, folders, moves)) {
-      Log().error(diagnostics::kUnpackFailedPrefix + platform::WideToAnsi(values.installFolder + name));
+      Log().error(diagnostics::kUnpackFailedPrefix + platform::WideToGbk(values.installFolder + name));
       return false;
     }
   }
@@ -91,12 +91,12 @@ void RestartHost(std::uint32_t hostProcessId, const RunValues& values, const std
   if (!platform::TerminateProcessById(hostProcessId)) Log().error(diagnostics::kTerminateHostFailed);
   platform::DeleteDirectoryTree(values.tempFolder);
 
-  const std::string hostPath = values.installDir + hostExecutable;
-  if (!platform::StartProgram(platform::AnsiToWide(hostPath), u"")) {
-    Log().error(diagnostics::kStartFailedPrefix + hostPath);
+  const std::u16string hostPath = values.installFolder + platform::Utf8ToWide(hostExecutable);
+  if (!platform::StartProgram(hostPath, u"")) {
+    Log().error(diagnostics::kStartFailedPrefix + platform::WideToGbk(hostPath));
     return;
   }
-  Log().info(hostPath);
+  Log().info(platform::WideToGbk(hostPath));
   Log().info(diagnostics::kUpdateFinished);
 }
 
@@ -105,15 +105,12 @@ void RestartHost(std::uint32_t hostProcessId, const RunValues& values, const std
 RunValues DeriveRunValues(const std::u16string& baseUrlArgument) {
   RunValues values;
   values.baseUrl = platform::WideToUtf8(baseUrlArgument);
-  values.installFolder = platform::GetModuleDirectory();
-  values.installDir = platform::WideToAnsi(values.installFolder);
-  values.tempDir = values.installDir + "temp\\";
-  values.recycleDir = platform::RetireFolderFor(values.installDir);
-  values.localListPath = values.installDir + platform::WideToAnsi(platform::LocalListFileName);
   values.listUrl = values.baseUrl + platform::WideToUtf8(platform::LocalListFileName);
-  values.downloadedListPath = values.tempDir + platform::WideToAnsi(platform::LocalListFileName);
+  values.installFolder = platform::GetModuleDirectory();
   values.tempFolder = values.installFolder + platform::DownloadFolderName + u"\\";
-  values.retireFolder = platform::AnsiToWide(values.recycleDir);
+  values.retireFolder = platform::RetireFolderFor(values.installFolder);
+  values.localListPath = values.installFolder + platform::LocalListFileName;
+  values.downloadedListPath = values.tempFolder + platform::LocalListFileName;
   values.journalPath = values.tempFolder + platform::JournalFileName;
   return values;
 }
@@ -165,7 +162,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
   // (Windows moves a file aside before the new one arrives): they come back
   // first.
   for (const std::u16string& path : RecoverInterruptedRun(values.journalPath)) {
-    Log().info(diagnostics::kRestoredPrefix + platform::WideToAnsi(path));
+    Log().info(diagnostics::kRestoredPrefix + platform::WideToGbk(path));
   }
 
   const ListFetch fetch = FetchList(values);
@@ -237,7 +234,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
   Installation installation(values.journalPath);
   std::u16string failedPath;
   if (!installation.Apply(std::move(moves), &failedPath)) {
-    Log().error(diagnostics::kReplaceFailedPrefix + platform::WideToAnsi(failedPath));
+    Log().error(diagnostics::kReplaceFailedPrefix + platform::WideToGbk(failedPath));
     Log().error(diagnostics::kRunRolledBack);
     return;
   }

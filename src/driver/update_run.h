@@ -10,20 +10,17 @@
 
 namespace velmora::driver {
 
-// The values a run derives once. The narrow local paths are ANSI and use
-// backslashes; the wide ones are the same paths as UTF-16. URLs are UTF-8.
+// The values a run derives once. Local paths are UTF-16, folders end with a
+// separator; URLs are UTF-8.
 struct RunValues {
-  std::string baseUrl;             // command-line argument 2 as UTF-8
-  std::string installDir;          // the updater's folder, with its separator
-  std::string tempDir;             // installDir + "temp\"
-  std::string recycleDir;          // where installed files are moved aside
-  std::string localListPath;       // installDir + "UpdateList.xml"
-  std::string listUrl;             // baseUrl + "UpdateList.xml"
-  std::string downloadedListPath;  // tempDir + "UpdateList.xml"
-  std::u16string installFolder;    // installDir
-  std::u16string tempFolder;       // tempDir
-  std::u16string retireFolder;     // recycleDir
-  std::u16string journalPath;      // the journal of files in flight, in tempDir
+  std::string baseUrl;                // command-line argument 2 as UTF-8
+  std::string listUrl;                // baseUrl + "UpdateList.xml"
+  std::u16string installFolder;       // the updater's folder
+  std::u16string tempFolder;          // installFolder + "temp\"
+  std::u16string retireFolder;        // where installed files are moved aside
+  std::u16string localListPath;       // installFolder + "UpdateList.xml"
+  std::u16string downloadedListPath;  // tempFolder + "UpdateList.xml"
+  std::u16string journalPath;         // the journal of files in flight, in tempFolder
 };
 
 RunValues DeriveRunValues(const std::u16string& baseUrlArgument);

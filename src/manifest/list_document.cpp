@@ -1,15 +1,22 @@
 // Helpers the list readers and the write-back share.
 #include "manifest/list_document.h"
 
+#include <cstdio>
+
 #include <tinyxml2.h>
 
-#include "platform/paths.h"
+#include "platform/file_system.h"
 
 namespace velmora::manifest {
 
-bool LoadListDocument(const std::string& path, tinyxml2::XMLDocument& document) {
-  document.LoadFile(platform::NativePath(path).c_str());
-  return document.ErrorID() == tinyxml2::XML_SUCCESS;
+bool LoadListDocument(const std::u16string& path, tinyxml2::XMLDocument& document) {
+  // The library is given an open stream: its own file opening would take a
+  // narrow path in the ANSI code page.
+  std::FILE* file = platform::OpenForBinaryRead(path);
+  if (file == nullptr) return false;
+  const tinyxml2::XMLError result = document.LoadFile(file);
+  std::fclose(file);
+  return result == tinyxml2::XML_SUCCESS;
 }
 
 std::string ElementText(const tinyxml2::XMLElement* element) {

@@ -11,9 +11,9 @@ class XMLElement;
 
 namespace velmora::manifest {
 
-// Loads the list file at the narrow ANSI `path` into `document`; false for any
+// Loads the list file at `path` into `document`; false for any
 // library error (missing file, parse error, empty document).
-bool LoadListDocument(const std::string& path, tinyxml2::XMLDocument& document);
+bool LoadListDocument(const std::u16string& path, tinyxml2::XMLDocument& document);
 
 struct FileEntry;
 

@@ -5,7 +5,7 @@
 
 namespace velmora::manifest {
 
-bool ShouldRunUpdate(const std::string& localListPath, const std::string& downloadedListPath) {
+bool ShouldRunUpdate(const std::u16string& localListPath, const std::u16string& downloadedListPath) {
   const std::string local = ReadApplicationVersion(localListPath);
   if (local.empty()) return true;
   const std::string remote = ReadApplicationVersion(downloadedListPath);

@@ -49,7 +49,7 @@ bool IsSha256Text(const std::string& text) {
 
 // The list's File elements read into `table`; `strict` refuses the whole list
 // at the first unusable entry, otherwise that entry alone is left out.
-bool ReadEntries(const std::string& path, bool strict, FileTable& table, std::string* entryPoint) {
+bool ReadEntries(const std::u16string& path, bool strict, FileTable& table, std::string* entryPoint) {
   table.clear();
   tinyxml2::XMLDocument document;
   if (!LoadListDocument(path, document)) return false;
@@ -87,7 +87,7 @@ bool ReadEntries(const std::string& path, bool strict, FileTable& table, std::st
 
 }  // namespace
 
-std::string ReadApplicationVersion(const std::string& path) {
+std::string ReadApplicationVersion(const std::u16string& path) {
   tinyxml2::XMLDocument document;
   if (!LoadListDocument(path, document)) return std::string();
   const tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
@@ -97,12 +97,12 @@ std::string ReadApplicationVersion(const std::string& path) {
   return ElementText(application->FirstChildElement("Version"));
 }
 
-bool ReadUpdateList(const std::string& path, FileTable& table, std::string& entryPoint) {
+bool ReadUpdateList(const std::u16string& path, FileTable& table, std::string& entryPoint) {
   entryPoint.clear();
   return ReadEntries(path, true, table, &entryPoint);
 }
 
-bool ReadInstalledList(const std::string& path, FileTable& table) {
+bool ReadInstalledList(const std::u16string& path, FileTable& table) {
   return ReadEntries(path, false, table, nullptr);
 }
 

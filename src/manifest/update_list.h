@@ -25,10 +25,9 @@ struct FileEntry {
 // a common prefix, so iteration follows the byte-wise order the run relies on.
 using FileTable = std::map<std::string, FileEntry>;
 
-// The text of Velmorar/Application/Version in the list at `path` (narrow ANSI,
-// backslashes allowed), blanks and line breaks kept. Empty when the file cannot
+// The text of Velmorar/Application/Version in the list at `path`, blanks and line breaks kept. Empty when the file cannot
 // be loaded or parsed, or an element is missing or has no leading text.
-std::string ReadApplicationVersion(const std::string& path);
+std::string ReadApplicationVersion(const std::u16string& path);
 
 // Reads the entries of the list at `path` into `table` and the text of
 // Application/EntryPoint into `entryPoint`; both are emptied first. True when
@@ -36,13 +35,13 @@ std::string ReadApplicationVersion(const std::string& path);
 // list with an unsafe name, an entry with fewer than two attributes, or a size
 // attribute that is not a 32-bit number; the table is then empty. An unsafe
 // EntryPoint is returned as empty text.
-bool ReadUpdateList(const std::string& path, FileTable& table, std::string& entryPoint);
+bool ReadUpdateList(const std::u16string& path, FileTable& table, std::string& entryPoint);
 
 // Reads the installed (local) list like ReadUpdateList, but an entry the run
 // cannot use is passed over on its own: that name counts as not installed and
 // every other entry keeps its version. False only when the document, its
 // Velmorar, Updater or Files element is missing, or no entry is usable.
-bool ReadInstalledList(const std::string& path, FileTable& table);
+bool ReadInstalledList(const std::u16string& path, FileTable& table);
 
 // The local list, loaded once per run so that applied files can be recorded in
 // it and written back at the end. Nothing on disk changes before Save.
@@ -59,8 +58,8 @@ class UpdateListWriter {
   // Loads the local list. When none exists, loads the downloaded list instead
   // and empties its Files element in memory (listReplaced() is then true); no
   // file is moved, Save writes the result to `localListPath`.
-  OpenResult OpenForWriteBack(const std::string& localListPath,
-                              const std::string& downloadedListPath);
+  OpenResult OpenForWriteBack(const std::u16string& localListPath,
+                              const std::u16string& downloadedListPath);
 
   // True when the open found no local list and started from the downloaded one.
   bool listReplaced() const;

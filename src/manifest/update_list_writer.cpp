@@ -10,7 +10,6 @@
 #include <tinyxml2.h>
 
 #include "manifest/list_document.h"
-#include "platform/encoding.h"
 #include "platform/file_system.h"
 
 namespace velmora::manifest {
@@ -23,7 +22,7 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Writes all of `data` to a fresh file at `path`; false on any short write or
 // a failed close, so a full disk is never mistaken for a written list.
-bool WriteWholeFile(const std::string& path, const char* data, std::size_t size) {
+bool WriteWholeFile(const std::u16string& path, const char* data, std::size_t size) {
   UniqueFile file(platform::OpenForBinaryWrite(path));
   if (!file) return false;
   const bool written = std::fwrite(data, 1, size, file.get()) == size;
@@ -39,7 +38,7 @@ struct UpdateListWriter::State {
 
   tinyxml2::XMLDocument document;
   tinyxml2::XMLElement* files = nullptr;
-  std::string localListPath;
+  std::u16string localListPath;
   bool listReplaced = false;
 };
 
@@ -54,14 +53,14 @@ UpdateListWriter::UpdateListWriter() = default;
 UpdateListWriter::~UpdateListWriter() = default;
 
 UpdateListWriter::OpenResult UpdateListWriter::OpenForWriteBack(
-    const std::string& localListPath, const std::string& downloadedListPath) {
+    const std::u16string& localListPath, const std::u16string& downloadedListPath) {
   state_ = std::make_unique<State>();
   state_->localListPath = localListPath;
   // Without a local list the downloaded one is the starting point. It is only
   // loaded, never moved: a run that ends before Save must not leave a local
   // list naming versions that were never installed.
-  std::string sourcePath = localListPath;
-  if (!platform::PathExistsA(localListPath)) {
+  std::u16string sourcePath = localListPath;
+  if (!platform::GetPathAttributes(localListPath, nullptr)) {
     state_->listReplaced = true;
     sourcePath = downloadedListPath;
   }
@@ -115,15 +114,13 @@ bool UpdateListWriter::Save() {
   state_->document.Print(&printer);
   const std::size_t size = std::strlen(printer.CStr());
 
-  const std::string& listPath = state_->localListPath;
-  const std::string tempPath = listPath + ".tmp";
-  const std::u16string wideTemp = platform::AnsiToWide(tempPath);
-  const std::u16string wideList = platform::AnsiToWide(listPath);
-  if (!WriteWholeFile(tempPath, printer.CStr(), size)) {
+  const std::u16string& wideList = state_->localListPath;
+  const std::u16string wideTemp = wideList + u".tmp";
+  if (!WriteWholeFile(wideTemp, printer.CStr(), size)) {
     platform::RemoveFile(wideTemp);
     return false;
   }
-  if (platform::PathExistsA(listPath)) platform::TakeOverPermissions(wideList, wideTemp);
+  if (platform::GetPathAttributes(wideList, nullptr)) platform::TakeOverPermissions(wideList, wideTemp);
   // The rename is what makes the new list visible, so its content must be on
   // the disk first, or a power loss could leave an empty list behind.
   if (!platform::FlushFileToDisk(wideTemp) ||

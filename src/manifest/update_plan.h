@@ -11,7 +11,7 @@ namespace velmora::manifest {
 // True when the local list has no version, when both texts are identical, or
 // when IsUpToDate(remote, local) is false; false when the remote list has no
 // version while the local one does, or when the local version is not older.
-bool ShouldRunUpdate(const std::string& localListPath, const std::string& downloadedListPath);
+bool ShouldRunUpdate(const std::u16string& localListPath, const std::u16string& downloadedListPath);
 
 // The files to fetch: copies of remote entries whose name the local table
 // lacks (isNew true) or holds in a version that is not up to date (isNew

@@ -13,5 +13,8 @@ std::string WideToUtf8(std::u16string text);
 std::u16string Utf8ToWide(std::string text);
 std::string WideToAnsi(std::u16string text);
 std::u16string AnsiToWide(std::string text);
+// The log's encoding on every platform: code page 936 (GBK). A character it
+// cannot hold becomes "?".
+std::string WideToGbk(const std::u16string& text);
 
 }  // namespace velmora::platform

@@ -13,9 +13,10 @@ constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
 }  // namespace
 
-bool ReplaceInstalledFile(std::string retiredPath, std::string installedPath, std::string newPath) {
+bool ReplaceInstalledFile(const std::u16string& retiredPath, const std::u16string& installedPath,
+                          const std::u16string& newPath) {
   bool hadInstalled = false;
-  return PlaceFile(Utf8ToWide(retiredPath), AnsiToWide(installedPath), AnsiToWide(newPath), &hadInstalled);
+  return PlaceFile(retiredPath, installedPath, newPath, &hadInstalled);
 }
 
 bool PlaceFile(const std::u16string& retired, const std::u16string& installed,
@@ -119,9 +120,9 @@ bool ReplaceFileContent(const std::u16string& path, const std::string& content) 
   return true;
 }
 
-bool CheckFileSize(std::string path, std::uint64_t expectedSize) {
+bool CheckFileSize(const std::u16string& path, std::uint64_t expectedSize) {
   std::uint64_t size = 0;
-  if (!ReadFileSize(AnsiToWide(path), &size)) return false;
+  if (!ReadFileSize(path, &size)) return false;
   return expectedSize == 0 || size == expectedSize;
 }
 

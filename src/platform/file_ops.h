@@ -6,14 +6,15 @@
 
 namespace velmora::platform {
 
-// Moves the installed file aside to `retiredPath` (decoded as UTF-8; a copy
-// retired earlier is deleted first), then moves `newPath` into
-// `installedPath` (both decoded as ANSI), creating the folders along each.
+// Moves the installed file aside to `retiredPath` (a copy retired earlier is
+// deleted first), then moves `newPath` into `installedPath`, creating the
+// folders along each.
 // True when the new file is now at the installed path. When the installed
 // file cannot be moved aside nothing else happens; when the new file cannot be
 // moved in, the installed file is moved back from the retired location. On
 // POSIX the new file takes over the replaced file's permission bits.
-bool ReplaceInstalledFile(std::string retiredPath, std::string installedPath, std::string newPath);
+bool ReplaceInstalledFile(const std::u16string& retiredPath, const std::u16string& installedPath,
+                          const std::u16string& newPath);
 
 // Puts `incoming` at `installed`, keeping what was installed at `retired` (a
 // copy retired earlier is deleted first; the folders along both paths are
@@ -50,8 +51,8 @@ bool ReadWholeFile(const std::u16string& path, std::uint64_t maxBytes, std::stri
 // old content or the new one.
 bool ReplaceFileContent(const std::u16string& path, const std::string& content);
 
-// True when the file (narrow ANSI path) can be opened and its size equals
-// `expectedSize`, or `expectedSize` is 0. The file is not held open afterwards.
-bool CheckFileSize(std::string path, std::uint64_t expectedSize);
+// True when the file can be opened and its size equals `expectedSize`, or
+// `expectedSize` is 0. The file is not held open afterwards.
+bool CheckFileSize(const std::u16string& path, std::uint64_t expectedSize);
 
 }  // namespace velmora::platform

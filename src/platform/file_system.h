@@ -9,19 +9,13 @@
 
 namespace velmora::platform {
 
-// Narrow paths are ANSI; every "\" is a separator on both backends (POSIX maps
-// it to "/" at the call). Links are never followed by anything that removes.
+// Paths are UTF-16; every "\" is a separator on both backends (POSIX maps it
+// to "/" at the call). Links are never followed by anything that removes.
 
-// PathFileExistsA: true for an existing file or folder.
-bool PathExistsA(const std::string& path);
-// CreateDirectoryA with default security: one level, parent must exist.
-bool CreateFolderA(const std::string& path);
 // CreateDirectoryW with default security: one level, parent must exist. On
 // failure `*osError` (when given) receives the system's error code.
 bool CreateFolder(const std::u16string& path, std::uint32_t* osError = nullptr);
-// GetLastError on Windows, errno on POSIX: the code of the last failed call.
-std::uint32_t LastOsError();
-// True when a code from LastOsError means "already exists" (183 / EEXIST).
+// True when a system error code means "already exists" (183 / EEXIST).
 bool IsAlreadyExistsError(std::uint32_t code);
 // DeleteFileW: removes one file, or a link itself.
 bool RemoveFile(const std::u16string& path);
@@ -60,11 +54,16 @@ std::u16string GetCurrentFolder();
 void TakeOverPermissions(const std::u16string& from, const std::u16string& to);
 // Forces a written file's content to the disk before it is renamed into place.
 bool FlushFileToDisk(const std::u16string& path);
-// fopen_s(path, "wb"): a stdio stream for binary writing, or null.
-std::FILE* OpenForBinaryWrite(const std::string& path);
-// _wfopen_s(path, L"wb"): the same for a wide path, which never passes
-// through the ANSI code page (POSIX opens its UTF-8 form).
+// _wfopen_s(path, L"wb"): a stdio stream for binary writing that no other
+// process can open meanwhile, or null (POSIX opens the UTF-8 form).
 std::FILE* OpenForBinaryWrite(const std::u16string& path);
+// _wfopen_s(path, "rb") (fopen on POSIX): a stdio stream for binary reading,
+// or null.
+std::FILE* OpenForBinaryRead(const std::u16string& path);
+// _wopen (open on POSIX) for appending, creating the file with read and
+// write permission: a descriptor for a library that writes through one, or
+// -1. The descriptor is not inherited by started programs.
+int OpenForAppend(const std::u16string& path);
 
 // Enumerates one folder, "." and ".." included (FindFirstFileW, FindNextFileW,
 // FindClose). A link is reported as a link and never as a folder.

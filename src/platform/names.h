@@ -28,6 +28,6 @@ inline constexpr char16_t JournalFileName[] = u".journal";
 // The folder installed files are moved aside into, on the installation's own
 // volume: the drive letter of installDir + ":\RECYCLER\" on Windows,
 // installDir + ".RECYCLER\" on POSIX. installDir ends with a separator.
-std::string RetireFolderFor(const std::string& installDir);
+std::u16string RetireFolderFor(const std::u16string& installDir);
 
 }  // namespace velmora::platform

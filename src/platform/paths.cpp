@@ -5,17 +5,6 @@
 
 namespace velmora::platform {
 
-void CreateDirectoryChain(std::string path) {
-  // Index 3 skips the separator of a drive root ("D:\"), which never ends a
-  // folder name.
-  std::string::size_type position = path.find('\\', 3);
-  while (position != std::string::npos) {
-    const std::string folder = path.substr(0, position);
-    position = path.find('\\', position + 1);
-    if (!PathExistsA(folder)) CreateFolderA(folder);
-  }
-}
-
 void CreateDirectoryChain(const std::u16string& path) {
   for (std::u16string::size_type position = 3; position < path.size(); ++position) {
     if (path[position] != u'\\' && path[position] != u'/') continue;

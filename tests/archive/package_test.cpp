@@ -1,5 +1,6 @@
 // Tests of unpacking whole packages: folders, stopping at a failed entry, and nothing written outside the folder.
 #include "archive/package.h"
+#include "platform/encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,11 @@ using velmora::testing::TestEntry;
 using velmora::testing::WriteFileBytes;
 using velmora::testing::WriteZip;
 
+// The package and folder paths as the test forms them, handed over as UTF-16.
+bool Unpack(const std::string& zipPath, const std::string& folder) {
+  return UnzipPackage(platform::Utf8ToWide(zipPath), platform::Utf8ToWide(folder));
+}
+
 class UnzipPackageTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(temp_.Path() / "app"); }
@@ -31,7 +37,7 @@ class UnzipPackageTest : public ::testing::Test {
   // The package and its folder as the update run passes them, with backslashes.
   bool Unzip(const std::vector<TestEntry>& entries) {
     EXPECT_TRUE(WriteZip(temp_.Dir() + "app/skin.zip", entries));
-    return UnzipPackage(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin");
+    return Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin");
   }
   std::string Read(const std::string& name) const { return ReadFileBytes(temp_.Dir() + "app/skin/" + name); }
   fs::path Folder() const { return temp_.Path() / "app" / "skin"; }
@@ -75,8 +81,8 @@ TEST_F(UnzipPackageTest, EmptyArchiveSucceedsAndMissingOrBrokenOnesFailWithoutCr
   EXPECT_TRUE(Unzip({}));
   EXPECT_FALSE(fs::exists(Folder()));
   WriteFileBytes(temp_.Dir() + "app/skin.zip", "PK\x05\x06 not really");
-  EXPECT_FALSE(UnzipPackage(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin"));
-  EXPECT_FALSE(UnzipPackage(temp_.Dir() + "app\\none.zip", temp_.Dir() + "app\\skin"));
+  EXPECT_FALSE(Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin"));
+  EXPECT_FALSE(Unpack(temp_.Dir() + "app\\none.zip", temp_.Dir() + "app\\skin"));
   EXPECT_FALSE(fs::exists(Folder()));
 }
 
@@ -105,7 +111,7 @@ TEST_F(UnzipPackageTest, FailingEntryStopsTheUnpackingAndKeepsEarlierFiles) {
   EXPECT_FALSE(Unzip({{"first.txt", "1"}, TestEntry("s.txt", "s", 0, 0x20).Password("pw"), {"last.txt", "3"}}));
   EXPECT_EQ(Read("first.txt"), "1");
   EXPECT_FALSE(fs::exists(Folder() / "last.txt"));
-  EXPECT_FALSE(UnzipPackage(temp_.Dir() + "app\\skin.zip", temp_.Dir() + std::string(300, 'f')));
+  EXPECT_FALSE(Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + std::string(300, 'f')));
 }
 
 TEST_F(UnzipPackageTest, ArchiveFromDebiansZipToolKeepsContentModeAndTime) {
@@ -119,7 +125,7 @@ TEST_F(UnzipPackageTest, ArchiveFromDebiansZipToolKeepsContentModeAndTime) {
   const std::string command =
       "cd '" + source.string() + "' && zip -q -r '" + temp_.Dir() + "app/skin.zip' g00 top.txt";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_TRUE(UnzipPackage(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin"));
+  EXPECT_TRUE(Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin"));
   EXPECT_TRUE(Read("g00/f.txt") == std::string(20000, 'f'));
   EXPECT_EQ(fs::status(Folder() / "top.txt").permissions() & fs::perms::all, fs::perms(0640));
   struct stat original {}, extracted {};

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/encoding.h"
 #include "support/temp_folder.h"
 
 namespace velmora::manifest::testing {
@@ -13,10 +14,10 @@ namespace velmora::manifest::testing {
 // The shared temporary folder, with the file helpers the list tests use.
 class TempFolder {
  public:
-  // The narrow path of `name` inside the folder, as the updater would form it.
-  std::string Path(const std::string& name) const { return (root() / name).string(); }
+  // The path of `name` inside the folder, as the updater forms paths.
+  std::u16string Path(const std::string& name) const { return platform::Utf8ToWide((root() / name).string()); }
 
-  std::string Write(const std::string& name, const std::string& content) const {
+  std::u16string Write(const std::string& name, const std::string& content) const {
     std::ofstream out(root() / name, std::ios::binary);
     out << content;
     return Path(name);

@@ -172,11 +172,11 @@ TEST_F(ReadUpdateListTest, MissingApplicationIsNoErrorButMissingUpdaterOrFilesIs
 
 TEST_F(ReadUpdateListTest, BackslashPathsAreHandedToTheLibraryNatively) {
   folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  std::string path = folder_.Path("UpdateList.xml");
+  std::u16string path = folder_.Path("UpdateList.xml");
 #ifndef _WIN32
   // The updater forms its paths with backslashes on every platform.
-  for (char& c : path) {
-    if (c == '/') c = '\\';
+  for (char16_t& c : path) {
+    if (c == u'/') c = u'\\';
   }
 #endif
   EXPECT_TRUE(ReadUpdateList(path, table_, entryPoint_));

@@ -25,8 +25,8 @@ FileEntry Entry(const std::string& name, const std::string& version, bool isNew)
 
 class UpdateListWriterTest : public ::testing::Test {
  protected:
-  std::string LocalPath() const { return folder_.Path("UpdateList.xml"); }
-  std::string RemotePath() const { return folder_.Path("remote.xml"); }
+  std::u16string LocalPath() const { return folder_.Path("UpdateList.xml"); }
+  std::u16string RemotePath() const { return folder_.Path("remote.xml"); }
   OpenResult Open() { return writer_.OpenForWriteBack(LocalPath(), RemotePath()); }
   FileTable ReadLocal() {
     FileTable table;

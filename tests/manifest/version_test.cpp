@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 
 namespace velmora::manifest {
@@ -14,6 +15,11 @@ struct VersionCase {
   const char* installed;
   bool upToDate;
 };
+
+// Shown in test listings instead of the case's bytes.
+void PrintTo(const VersionCase& c, std::ostream* out) {
+  *out << '"' << c.available << "\" against \"" << c.installed << '"';
+}
 
 class IsUpToDateTable : public ::testing::TestWithParam<VersionCase> {};
 

@@ -79,9 +79,9 @@ std::string ReadBounded(int fd, std::size_t count, int timeoutMs) {
 class ReplaceInstalledFileTest : public ::testing::Test {
  protected:
   // The paths the update run builds for a file named "sub\x.bin".
-  std::string Installed() const { return temp_.Dir() + "sub\\x.bin"; }
-  std::string Incoming() const { return temp_.Dir() + "temp\\sub\\x.bin"; }
-  std::string Retired() const { return temp_.Dir() + ".RECYCLER\\sub\\x.bin"; }
+  std::u16string Installed() const { return Utf8ToWide(temp_.Dir() + "sub\\x.bin"); }
+  std::u16string Incoming() const { return Utf8ToWide(temp_.Dir() + "temp\\sub\\x.bin"); }
+  std::u16string Retired() const { return Utf8ToWide(temp_.Dir() + ".RECYCLER\\sub\\x.bin"); }
   fs::path InstalledFile() const { return temp_.Path() / "sub" / "x.bin"; }
   fs::path IncomingFile() const { return temp_.Path() / "temp" / "sub" / "x.bin"; }
   fs::path RetiredFile() const { return temp_.Path() / ".RECYCLER" / "sub" / "x.bin"; }
@@ -124,8 +124,8 @@ TEST_F(ReplaceInstalledFileTest, InstalledFileThatCannotBeRetiredIsNeitherOverwr
   EXPECT_EQ(ReadAll(IncomingFile()), "v2");
 }
 
-TEST_F(ReplaceInstalledFileTest, NewFileTakesOverThePermissionBitsAndTheRetiredPathIsUtf8) {
-  const std::string retired = temp_.Dir() + ".RECYCLER\\" + "\xC3\xA9t\xC3\xA9.bin";  // "été"
+TEST_F(ReplaceInstalledFileTest, NewFileTakesOverThePermissionBitsAndANonAsciiRetiredPathWorks) {
+  const std::u16string retired = Utf8ToWide(temp_.Dir() + ".RECYCLER\\") + u"\u00e9t\u00e9.bin";
   WriteFile(InstalledFile(), "v1");
   WriteFile(IncomingFile(), "v2");
   fs::permissions(InstalledFile(), fs::perms(0750));
@@ -216,9 +216,9 @@ TEST(CheckFileSize, ZeroAcceptsAnyExistingFileOtherwiseOnlyTheExactSize) {
   TempFolder temp;
   WriteFile(temp.Path() / "empty.bin", "");
   WriteFile(temp.Path() / "sub" / "f.bin", std::string(1234, 'x'));
-  EXPECT_TRUE(CheckFileSize(temp.Dir() + "empty.bin", 0));
-  EXPECT_FALSE(CheckFileSize(temp.Dir() + "missing.bin", 0));
-  const std::string path = temp.Dir() + "sub\\f.bin";
+  EXPECT_TRUE(CheckFileSize(Utf8ToWide(temp.Dir() + "empty.bin"), 0));
+  EXPECT_FALSE(CheckFileSize(Utf8ToWide(temp.Dir() + "missing.bin"), 0));
+  const std::u16string path = Utf8ToWide(temp.Dir() + "sub\\f.bin");
   EXPECT_TRUE(CheckFileSize(path, 0));
   EXPECT_TRUE(CheckFileSize(path, 1234));
   EXPECT_FALSE(CheckFileSize(path, 1233));

@@ -185,9 +185,9 @@ TEST(FileCalls, SizeAttributesAndFolders) {
   EXPECT_EQ(attributes & 0x11u, 0x01u);
 
   EXPECT_TRUE(CreateFolder(Wide(temp.Path() / "new")));
-  EXPECT_FALSE(CreateFolder(Wide(temp.Path() / "new")));
-  EXPECT_TRUE(IsAlreadyExistsError(LastOsError()));
-  EXPECT_TRUE(PathExistsA(temp.Dir() + "new"));
+  std::uint32_t osError = 0;
+  EXPECT_FALSE(CreateFolder(Wide(temp.Path() / "new"), &osError));
+  EXPECT_TRUE(IsAlreadyExistsError(osError));
   EXPECT_FALSE(RemoveFile(Wide(temp.Path() / "new")));  // a folder is not a file
 }
 

@@ -67,31 +67,31 @@ TEST_F(Win32BackendTest, ModuleDirectoryIsTheRunningExecutablesFolderWithBacksla
 }
 
 TEST_F(Win32BackendTest, DirectoryChainCreatesDriveLetterFoldersOutermostFirst) {
-  const std::string base = AnsiFolder();
-  vp::CreateDirectoryChain(base + "a\\b\\c.bin");
+  const std::u16string& base = folder_;
+  vp::CreateDirectoryChain(base + u"a\\b\\c.bin");
   EXPECT_TRUE(Exists(folder_ + u"a\\b"));
   EXPECT_FALSE(Exists(folder_ + u"a\\b\\c.bin"));
-  vp::CreateDirectoryChain(base + "d\\e\\");
+  vp::CreateDirectoryChain(base + u"d\\e\\");
   EXPECT_TRUE(Exists(folder_ + u"d\\e"));
-  // Forward slashes are no separators: "f/g" is one name whose parent is missing.
-  vp::CreateDirectoryChain(base + "f/g\\h.bin");
-  EXPECT_FALSE(Exists(folder_ + u"f"));
-  ASSERT_EQ(base[1], ':');
-  EXPECT_EQ(vp::RetireFolderFor(base), base.substr(0, 1) + ":\\RECYCLER\\");
-  EXPECT_EQ(vp::RetireFolderFor("\\\\server\\share\\app\\"), "\\\\server\\share\\app\\.RECYCLER\\");
+  vp::CreateDirectoryChain(base + u"f/g\\h.bin");
+  EXPECT_TRUE(Exists(folder_ + u"f\\g"));
+  ASSERT_EQ(base[1], u':');
+  EXPECT_EQ(vp::RetireFolderFor(base), base.substr(0, 1) + u":\\RECYCLER\\");
+  EXPECT_EQ(vp::RetireFolderFor(u"\\\\server\\share\\app\\"), u"\\\\server\\share\\app\\.RECYCLER\\");
 }
 
 TEST_F(Win32BackendTest, ExistingFolderReportsAlreadyExists) {
   EXPECT_TRUE(vp::CreateFolder(folder_ + u"temp\\"));
-  EXPECT_FALSE(vp::CreateFolder(folder_ + u"temp\\"));
-  EXPECT_TRUE(vp::IsAlreadyExistsError(vp::LastOsError()));
-  EXPECT_FALSE(vp::CreateFolder(folder_ + u"missing\\temp\\"));
-  EXPECT_FALSE(vp::IsAlreadyExistsError(vp::LastOsError()));
+  std::uint32_t osError = 0;
+  EXPECT_FALSE(vp::CreateFolder(folder_ + u"temp\\", &osError));
+  EXPECT_TRUE(vp::IsAlreadyExistsError(osError));
+  EXPECT_FALSE(vp::CreateFolder(folder_ + u"missing\\temp\\", &osError));
+  EXPECT_FALSE(vp::IsAlreadyExistsError(osError));
 }
 
 TEST_F(Win32BackendTest, StreamOpenedForDownloadIsNotShared) {
   const std::u16string path = folder_ + u"download.bin";
-  std::FILE* stream = vp::OpenForBinaryWrite(vp::WideToAnsi(path));
+  std::FILE* stream = vp::OpenForBinaryWrite(path);
   ASSERT_NE(stream, nullptr);
   win32::FileHandle other(::CreateFileW(win32::AsWide(path), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -116,8 +116,7 @@ TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
   EXPECT_FALSE(win32::FileHandle(::CreateFileW(win32::AsWide(running), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
                    .IsValid());
-  EXPECT_TRUE(vp::ReplaceInstalledFile(vp::WideToUtf8(folder_ + u"retired\\host.exe"), vp::WideToAnsi(running),
-                                       vp::WideToAnsi(folder_ + u"new.exe")));
+  EXPECT_TRUE(vp::ReplaceInstalledFile(folder_ + u"retired\\host.exe", running, folder_ + u"new.exe"));
   EXPECT_EQ(ReadWholeFile(running), "new content");
   EXPECT_TRUE(Exists(folder_ + u"retired\\host.exe"));
   EXPECT_FALSE(Exists(folder_ + u"new.exe"));
@@ -126,9 +125,9 @@ TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
 TEST_F(Win32BackendTest, ReplacementThatCannotCompleteKeepsTheInstalledFile) {
   const std::u16string installed = folder_ + u"app.dll";
   ASSERT_TRUE(WriteWholeFile(installed, "old"));
-  const std::string retired = vp::WideToUtf8(folder_ + u"RECYCLER\\app.dll");
+  const std::u16string retired = folder_ + u"RECYCLER\\app.dll";
   // The new file never arrived: the installed one goes back to its place.
-  EXPECT_FALSE(vp::ReplaceInstalledFile(retired, vp::WideToAnsi(installed), vp::WideToAnsi(folder_ + u"none.dll")));
+  EXPECT_FALSE(vp::ReplaceInstalledFile(retired, installed, folder_ + u"none.dll"));
   EXPECT_EQ(ReadWholeFile(installed), "old");
   // Opened without delete sharing, the installed file cannot leave, and the
   // new one must not take its place.
@@ -137,7 +136,7 @@ TEST_F(Win32BackendTest, ReplacementThatCannotCompleteKeepsTheInstalledFile) {
     win32::FileHandle holder(::CreateFileW(win32::AsWide(installed), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder.IsValid());
-    EXPECT_FALSE(vp::ReplaceInstalledFile(retired, vp::WideToAnsi(installed), vp::WideToAnsi(folder_ + u"new.dll")));
+    EXPECT_FALSE(vp::ReplaceInstalledFile(retired, installed, folder_ + u"new.dll"));
   }
   EXPECT_EQ(ReadWholeFile(installed), "old");
   EXPECT_EQ(ReadWholeFile(folder_ + u"new.dll"), "new");
@@ -162,24 +161,23 @@ TEST_F(Win32BackendTest, TreeWithReadOnlyFileIsKeptAndReportsFailure) {
 TEST_F(Win32BackendTest, SizeCheckComparesExactlyAndReleasesTheFile) {
   const std::u16string path = folder_ + u"sized.bin";
   ASSERT_TRUE(WriteWholeFile(path, std::string(1234, 'z')));
-  const std::string ansi = vp::WideToAnsi(path);
-  EXPECT_TRUE(vp::CheckFileSize(ansi, 0));
-  EXPECT_TRUE(vp::CheckFileSize(ansi, 1234));
-  EXPECT_FALSE(vp::CheckFileSize(ansi, 1233));
-  EXPECT_FALSE(vp::CheckFileSize(ansi, 1235));
-  EXPECT_FALSE(vp::CheckFileSize(vp::WideToAnsi(folder_ + u"missing.bin"), 0));
-  EXPECT_FALSE(vp::CheckFileSize(AnsiFolder() + "", 0)) << "a folder is no file";
+  EXPECT_TRUE(vp::CheckFileSize(path, 0));
+  EXPECT_TRUE(vp::CheckFileSize(path, 1234));
+  EXPECT_FALSE(vp::CheckFileSize(path, 1233));
+  EXPECT_FALSE(vp::CheckFileSize(path, 1235));
+  EXPECT_FALSE(vp::CheckFileSize(folder_ + u"missing.bin", 0));
+  EXPECT_FALSE(vp::CheckFileSize(folder_, 0)) << "a folder is no file";
   {
     // Others that only read do not keep the check from opening the file.
     win32::FileHandle reader(::CreateFileW(win32::AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(reader.IsValid());
-    EXPECT_TRUE(vp::CheckFileSize(ansi, 1234));
+    EXPECT_TRUE(vp::CheckFileSize(path, 1234));
   }
   // Nothing stays open: the file can be deleted at once.
   EXPECT_TRUE(::DeleteFileW(win32::AsWide(path)));
   ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_TRUE(vp::CheckFileSize(vp::WideToAnsi(path), 0));
+  EXPECT_TRUE(vp::CheckFileSize(path, 0));
 }
 
 TEST_F(Win32BackendTest, JunctionInsideATreeIsRemovedAsALink) {

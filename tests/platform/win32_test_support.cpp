@@ -201,7 +201,6 @@ void Win32BackendTest::TearDown() { RemoveTree(folder_); }
 
 std::u16string Win32BackendTest::Number(DWORD value) { return vp::Utf8ToWide(std::to_string(value)); }
 
-std::string Win32BackendTest::AnsiFolder() const { return vp::WideToAnsi(folder_); }
 
 bool Win32BackendTest::Exists(const std::u16string& path) const {
   return ::GetFileAttributesW(win32::AsWide(path)) != INVALID_FILE_ATTRIBUTES;

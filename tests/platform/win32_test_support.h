@@ -53,7 +53,6 @@ class Win32BackendTest : public ::testing::Test {
   void TearDown() override;
 
   static std::u16string Number(DWORD value);
-  std::string AnsiFolder() const;
   bool Exists(const std::u16string& path) const;
   // A copy of the test binary at folder_ + relative, ready to run as a child.
   std::u16string CopyOfSelf(const std::u16string& relative) const;

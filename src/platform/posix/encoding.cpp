@@ -1,6 +1,9 @@
 // Text conversions on POSIX, where the ANSI code page is UTF-8.
 #include "platform/encoding.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstdint>
 
 namespace velmora::platform {
@@ -124,5 +127,31 @@ std::string WideToUtf8(std::u16string text) { return Utf16ToUtf8(text); }
 std::u16string Utf8ToWide(std::string text) { return Utf8ToUtf16(text); }
 std::string WideToAnsi(std::u16string text) { return Utf16ToUtf8(text); }
 std::u16string AnsiToWide(std::string text) { return Utf8ToUtf16(text); }
+
+std::string WideToGbk(const std::u16string& text) {
+  std::string utf8 = WideToUtf8(text);
+  iconv_t converter = ::iconv_open("GBK//TRANSLIT", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return utf8;
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* in = utf8.data();
+  std::size_t inLeft = utf8.size();
+  char* next = out.data();
+  std::size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (::iconv(converter, &in, &inLeft, &next, &outLeft) != static_cast<std::size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) break;
+    // A character GBK cannot hold: one "?" for its whole UTF-8 sequence.
+    std::size_t length = 1;
+    while (length < inLeft && (static_cast<unsigned char>(in[length]) & 0xC0) == 0x80) ++length;
+    in += length;
+    inLeft -= length;
+    if (outLeft == 0) break;
+    *next++ = '?';
+    --outLeft;
+  }
+  ::iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return out;
+}
 
 }  // namespace velmora::platform

@@ -38,20 +38,11 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-bool PathExistsA(const std::string& path) {
-  struct stat info;
-  return ::stat(ToNative(path).c_str(), &info) == 0;
-}
-
-bool CreateFolderA(const std::string& path) { return ::mkdir(ToNative(path).c_str(), 0777) == 0; }
-
 bool CreateFolder(const std::u16string& path, std::uint32_t* osError) {
   if (::mkdir(ToNative(path).c_str(), 0777) == 0) return true;
   if (osError != nullptr) *osError = static_cast<std::uint32_t>(errno);
   return false;
 }
-
-std::uint32_t LastOsError() { return static_cast<std::uint32_t>(errno); }
 
 bool IsAlreadyExistsError(std::uint32_t code) { return code == static_cast<std::uint32_t>(EEXIST); }
 
@@ -175,12 +166,14 @@ bool FlushFileToDisk(const std::u16string& path) {
   return ::fsync(fd.Get()) == 0;
 }
 
-std::FILE* OpenForBinaryWrite(const std::string& path) {
+std::FILE* OpenForBinaryWrite(const std::u16string& path) {
   return std::fopen(ToNative(path).c_str(), "wbe");  // "e": not inherited by started programs
 }
 
-std::FILE* OpenForBinaryWrite(const std::u16string& path) {
-  return std::fopen(ToNative(path).c_str(), "wbe");
+std::FILE* OpenForBinaryRead(const std::u16string& path) { return std::fopen(ToNative(path).c_str(), "rbe"); }
+
+int OpenForAppend(const std::u16string& path) {
+  return ::open(ToNative(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,6 @@ const char UpdaterFileName[] = "Velmora";
 
 // Inside the installation, so moving a file aside is a rename on the same file
 // system, and writable whenever the installation is.
-std::string RetireFolderFor(const std::string& installDir) { return installDir + ".RECYCLER\\"; }
+std::u16string RetireFolderFor(const std::u16string& installDir) { return installDir + u".RECYCLER\\"; }
 
 }  // namespace velmora::platform

@@ -38,6 +38,5 @@ std::u16string GetModuleDirectory() {
   return Utf8ToWide(path.substr(0, slash + 1));
 }
 
-std::string NativePath(std::string path) { return posix::ToNative(std::move(path)); }
 
 }  // namespace velmora::platform

@@ -49,4 +49,6 @@ std::string WideToAnsi(std::u16string text) { return WideToNarrow(CP_ACP, text);
 
 std::u16string AnsiToWide(std::string text) { return NarrowToWide(CP_ACP, text); }
 
+std::string WideToGbk(const std::u16string& text) { return WideToNarrow(936, text); }
+
 }  // namespace velmora::platform

@@ -1,6 +1,11 @@
 // Single file-system calls of the updater, each made with the Windows call it is named after.
 #include "platform/file_system.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
 #include "platform/win32/win32.h"
 
 namespace velmora::platform {
@@ -27,17 +32,11 @@ bool IsLinkPath(const std::u16string& path, bool* toFolder) {
 
 }  // namespace
 
-bool PathExistsA(const std::string& path) { return ::PathFileExistsA(path.c_str()) != FALSE; }
-
-bool CreateFolderA(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
-
 bool CreateFolder(const std::u16string& path, std::uint32_t* osError) {
   if (::CreateDirectoryW(AsWide(path), nullptr)) return true;
   if (osError != nullptr) *osError = ::GetLastError();
   return false;
 }
-
-std::uint32_t LastOsError() { return ::GetLastError(); }
 
 bool IsAlreadyExistsError(std::uint32_t code) { return code == ERROR_ALREADY_EXISTS; }
 
@@ -137,18 +136,29 @@ bool FlushFileToDisk(const std::u16string& path) {
   return ::FlushFileBuffers(file.Get()) != FALSE;
 }
 
-std::FILE* OpenForBinaryWrite(const std::string& path) {
-  // fopen_s opens without sharing: no other process can open the file while
-  // it is being written.
-  std::FILE* file = nullptr;
-  if (fopen_s(&file, path.c_str(), "wb") != 0) return nullptr;
-  return file;
-}
 
 std::FILE* OpenForBinaryWrite(const std::u16string& path) {
+  // _wfopen_s opens without sharing: no other process can open the file
+  // while it is being written.
   std::FILE* file = nullptr;
   if (_wfopen_s(&file, AsWide(path), L"wb") != 0) return nullptr;
   return file;
+}
+
+std::FILE* OpenForBinaryRead(const std::u16string& path) {
+  std::FILE* file = nullptr;
+  if (_wfopen_s(&file, AsWide(path), L"rb") != 0) return nullptr;
+  return file;
+}
+
+int OpenForAppend(const std::u16string& path) {
+  int fd = -1;
+  // _O_NOINHERIT: started programs get no handle of the log.
+  if (_wsopen_s(&fd, AsWide(path), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                _S_IREAD | _S_IWRITE) != 0) {
+    return -1;
+  }
+  return fd;
 }
 
 struct FolderSearch::State {

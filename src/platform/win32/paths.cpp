@@ -18,6 +18,5 @@ std::u16string GetModuleDirectory() {
   return full.substr(0, lastSeparator + 1);
 }
 
-std::string NativePath(std::string path) { return path; }
 
 }  // namespace velmora::platform
