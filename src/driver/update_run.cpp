@@ -15,13 +15,12 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "transfer/downloader.h"
-#include "transfer/transfer_options.h"
 
 namespace velmora::driver {
 
 namespace {
 
-constexpr char kPackageEndingLength = 4;  // ".zip"
+constexpr std::size_t kPackageEndingLength = 4;  // ".zip"
 
 diagnostics::LogCategory& Log() { return diagnostics::Logger::Instance().category; }
 
