@@ -2,7 +2,7 @@
 # download.sh - time DownloadFile against the curl command-line tool on the same files.
 #
 #   bench/download.sh [--bin PATH] [--runs N] [--rtt-runs N] [--rtt MS] [--no-rtt]
-#                     [--fixtures DIR] [--harness DIR] [--id N] [--out DIR]
+#                     [--batch [N]] [--fixtures DIR] [--harness DIR] [--id N] [--out DIR]
 #
 # Uses the shared benchmark harness (default ../shared/bench beside the
 # repository): fixtures.sh builds the many-small (500 files of 4 KiB) and
@@ -14,6 +14,10 @@
 #   velmora  bench/download_bench: one DownloadFile call per URL, progress
 #            report on standard output redirected to a file
 #   curl     one "curl -K cfg" invocation for all URLs (reuses its connection)
+# With --batch, velmora fetches the list with Download and every file with one
+# DownloadBatch (download_bench --batch), and curl runs with --parallel
+# --parallel-max N (default 8; keep it equal to the VELMORA_DOWNLOAD_CONNECTIONS
+# the binary was built with).
 # Runs alternate between the two clients (and which goes first), with "sync"
 # before each (untimed); loopback gets --runs runs (default 11), the RTT
 # cases --rtt-runs (default 3);
@@ -29,7 +33,7 @@ export LC_ALL=C
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 HARNESS="${VELMORA_BENCH_HARNESS:-$REPO/../shared/bench}"
 FIX="${VELMORA_FIXTURES:-/tmp/velmora-bench/fixtures}"
-BIN=""; RUNS=11; RTT_RUNS=3; RTT=20; DO_RTT=1; ID=40; OUT=""
+BIN=""; RUNS=11; RTT_RUNS=3; RTT=20; DO_RTT=1; ID=40; OUT=""; BATCH=0
 
 usage() { awk 'NR > 1 && !/^#/ { exit } NR > 1' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
 log() { echo "download.sh: $*" >&2; }
@@ -42,6 +46,7 @@ while [ $# -gt 0 ]; do
         --rtt-runs) RTT_RUNS="$2"; shift ;;
         --rtt) RTT="$2"; shift ;;
         --no-rtt) DO_RTT=0 ;;
+        --batch) BATCH=8; if [[ "${2:-}" =~ ^[0-9]+$ ]]; then BATCH="$2"; shift; fi ;;
         --fixtures) FIX="$2"; shift ;;
         --harness) HARNESS="$2"; shift ;;
         --id) ID="$2"; shift ;;
@@ -85,8 +90,10 @@ trap cleanup EXIT
 now_ns() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-run_velmora() { "$BIN" "$URL" "$FIX/$fixture/urls.txt" "$SCRATCH/out" >"$SCRATCH/velmora-stdout.txt" 2>"$SCRATCH/velmora-stderr.txt"; }
-run_curl() { curl -K "$SCRATCH/curl.cfg" >"$SCRATCH/curl-stdout.txt" 2>"$SCRATCH/curl-stderr.txt"; }
+VELMORA_ARGS=(); CURL_ARGS=()
+if [ "$BATCH" != 0 ]; then VELMORA_ARGS=(--batch); CURL_ARGS=(--parallel --parallel-max "$BATCH"); fi
+run_velmora() { "$BIN" "${VELMORA_ARGS[@]}" "$URL" "$FIX/$fixture/urls.txt" "$SCRATCH/out" >"$SCRATCH/velmora-stdout.txt" 2>"$SCRATCH/velmora-stderr.txt"; }
+run_curl() { curl "${CURL_ARGS[@]}" -K "$SCRATCH/curl.cfg" >"$SCRATCH/curl-stdout.txt" 2>"$SCRATCH/curl-stderr.txt"; }
 
 prepare() { rm -rf "$SCRATCH/out"; sync; }
 
@@ -150,7 +157,8 @@ if [ "$DO_RTT" = 1 ]; then
 fi
 
 {
-    echo "# DownloadFile vs curl -K ($(date -u '+%Y-%m-%d %H:%M UTC'))"
+    if [ "$BATCH" = 0 ]; then title="DownloadFile vs curl -K"; else title="DownloadBatch vs curl --parallel-max $BATCH -K"; fi
+    echo "# $title ($(date -u '+%Y-%m-%d %H:%M UTC'))"
     echo
     echo "$(curl --version | head -n1 | cut -d' ' -f1-2), $(nproc) CPUs. Median wall time in seconds; runs alternate between the clients."
     echo

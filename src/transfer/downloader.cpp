@@ -2,6 +2,7 @@
 #include "transfer/downloader_private.h"
 
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -40,6 +41,13 @@ void CreateFolderChain(const std::u16string& path) {
   for (std::size_t i = 3; i < path.size(); ++i) {
     if (IsSeparator(path[i]) && !IsSeparator(path[i - 1])) platform::CreateFolder(path.substr(0, i));
   }
+}
+
+// The cap libcurl applies to an announced length, before any data: 0 is
+// none, and a cap beyond its signed range is no cap either.
+curl_off_t AnnouncedSizeCap(std::uint64_t maxBytes) {
+  constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
+  return maxBytes > kLargest ? 0 : static_cast<curl_off_t>(maxBytes);
 }
 
 bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
@@ -145,8 +153,7 @@ bool Downloader::ApplyOptions(CURL* curl) {
          curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HEADERDATA, this) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
-                          static_cast<curl_off_t>(request.maxBytes)) == CURLE_OK;
+         curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, AnnouncedSizeCap(request.maxBytes)) == CURLE_OK;
 }
 
 std::size_t Downloader::Write(const char* data, std::size_t size) {

@@ -8,14 +8,6 @@ namespace velmora::transfer {
 
 namespace {
 
-// Set by the build (VELMORA_DOWNLOAD_CONNECTIONS, VELMORA_TLS_VERIFY).
-#ifndef VELMORA_DOWNLOAD_CONNECTIONS
-#define VELMORA_DOWNLOAD_CONNECTIONS 8
-#endif
-#ifndef VELMORA_TLS_VERIFY
-#define VELMORA_TLS_VERIFY 1
-#endif
-
 TransferOptions& Current() {
   static TransferOptions options = DefaultTransferOptions();
   return options;
@@ -25,8 +17,6 @@ TransferOptions& Current() {
 
 TransferOptions DefaultTransferOptions() {
   TransferOptions options;
-  options.connections = VELMORA_DOWNLOAD_CONNECTIONS;
-  options.verifyPeer = VELMORA_TLS_VERIFY != 0;
   if (const char* seconds = std::getenv("VELMORA_LOW_SPEED_SECONDS")) {
     char* end = nullptr;
     const long value = std::strtol(seconds, &end, 10);

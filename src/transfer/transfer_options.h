@@ -1,6 +1,15 @@
 // The process-wide settings of every download: connections at once, stall window and certificate checks.
 #pragma once
 
+// The build's choices, from the CMake options of the same names; every
+// user of this header sees the same values.
+#ifndef VELMORA_DOWNLOAD_CONNECTIONS
+#define VELMORA_DOWNLOAD_CONNECTIONS 8
+#endif
+#ifndef VELMORA_TLS_VERIFY
+#define VELMORA_TLS_VERIFY 1
+#endif
+
 namespace velmora::transfer {
 
 // How downloads behave; the defaults are the ones a release runs with.
@@ -9,15 +18,14 @@ struct TransferOptions {
   // seconds in a row is abandoned.
   long lowSpeedSeconds = 30;
   // Transfers a batch runs at once, and connections kept for reuse.
-  unsigned connections = 8;
+  unsigned connections = VELMORA_DOWNLOAD_CONNECTIONS;
   // https: check the server's certificate chain against the system's
   // certificate authorities, and its name against the URL's host.
-  bool verifyPeer = true;
+  bool verifyPeer = VELMORA_TLS_VERIFY != 0;
 };
 
-// The release defaults (the build fixes the connections and whether
-// certificates are checked), changed by two aids for tests and
-// benchmarks: VELMORA_LOW_SPEED_SECONDS=<seconds> shortens the stall window,
+// The release defaults, changed by two aids for tests and benchmarks:
+// VELMORA_LOW_SPEED_SECONDS=<seconds> shortens the stall window and
 // VELMORA_TLS_NO_VERIFY=1 turns certificate checks off. Other values are
 // ignored.
 TransferOptions DefaultTransferOptions();
