@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     for (char& c : target) {
       if (c == '/') c = '\\';
     }
-    if (!velmora::transfer::DownloadFile(baseUrl + path, outFolder + target)) {
+    if (!velmora::transfer::DownloadFile(baseUrl + path, velmora::platform::Utf8ToWide(outFolder + target))) {
       std::fprintf(stderr, "failed: %s\n", path.c_str());
       ++failures;
     }

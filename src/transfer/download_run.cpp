@@ -161,16 +161,16 @@ BatchResult DownloadBatch(const std::vector<DownloadRequest>& requests) {
   return result;
 }
 
-bool DownloadFile(std::string url, std::string path) {
+bool DownloadFile(std::string url, const std::u16string& path) {
   if (url.empty() || path.empty()) return false;
-  // The old file goes from the path as given, read as UTF-8, as it always
-  // did; the target itself is the narrow path with doubled backslashes made
-  // single, read in the ANSI code page.
-  platform::RemoveFile(platform::Utf8ToWide(path));
-  platform::ReplaceAll(path, "\\\\", "\\");
+  // The old file goes from the path as given; the target is the path with
+  // doubled backslashes made single.
+  platform::RemoveFile(path);
   DownloadRequest request;
   request.url = std::move(url);
-  request.path = platform::AnsiToWide(std::move(path));
+  for (char16_t c : path) {
+    if (!(c == u'\\' && !request.path.empty() && request.path.back() == u'\\')) request.path.push_back(c);
+  }
   return Download(request).status == DownloadStatus::kOk;
 }
 

@@ -51,9 +51,9 @@ struct DownloadOutcome {
 // URL or path fails without touching anything. Never logs, never throws.
 DownloadOutcome Download(const DownloadRequest& request);
 
-// Download of `url` into `path` (narrow ANSI; doubled backslashes count as
-// one): true only for kOk.
-bool DownloadFile(std::string url, std::string path);
+// Download of `url` into `path` (doubled backslashes count as one): true
+// only for kOk.
+bool DownloadFile(std::string url, const std::u16string& path);
 
 // The result of a batch: ok, or the first failed request in request order.
 struct BatchResult {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/encoding.h"
 #include "support/temp_folder.h"
 #include "transfer/test_routes.h"
 #include "transfer/test_server.h"
@@ -31,7 +32,7 @@ class DownloadFileTest : public ::testing::Test {
   }
 
   // The target as the updater writes it: `name` may hold backslashes.
-  std::string Target(const std::string& name) const { return dir_.string() + "/" + name; }
+  std::u16string Target(const std::string& name) const { return platform::Utf8ToWide(dir_.string() + "/" + name); }
   std::string Url(const std::string& path) const { return server_.BaseUrl() + path; }
 
   velmora::testing::TempFolder folder_;
@@ -85,7 +86,7 @@ TEST_F(DownloadFileTest, CreatesMissingFoldersWithSingleSeparatorsForDoubledBack
 TEST_F(DownloadFileTest, EmptyUrlOrPathFailsWithoutTouchingAnything) {
   WriteAll(dir_ / "keep.bin", "old");
   EXPECT_FALSE(DownloadFile("", Target("keep.bin")));
-  EXPECT_FALSE(DownloadFile(Url("hello.bin"), ""));
+  EXPECT_FALSE(DownloadFile(Url("hello.bin"), u""));
   EXPECT_FALSE(DownloadFile("", Target("new\\keep.bin")));
   EXPECT_EQ(ReadAll(dir_ / "keep.bin"), "old");
   EXPECT_FALSE(fs::exists(dir_ / "new"));
@@ -189,7 +190,7 @@ TEST(DownloadFileHttps, SelfSignedServerIsRefusedUnlessCertificateChecksAreOff) 
     options.verifyPeer = verify;
     SetTransferOptions(options);
     const std::string name = verify ? "checked.bin" : "unchecked.bin";
-    EXPECT_EQ(DownloadFile(server.BaseUrl() + "secure.bin", folder.Dir() + name), !verify);
+    EXPECT_EQ(DownloadFile(server.BaseUrl() + "secure.bin", platform::Utf8ToWide(folder.Dir() + name)), !verify);
     EXPECT_EQ(ReadAll(folder.Path() / name) == "over tls", !verify);
   }
   SetTransferOptions(DefaultTransferOptions());
