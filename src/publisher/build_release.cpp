@@ -145,10 +145,11 @@ bool WriteText(const std::u16string& path, const std::string& text) {
 
 bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* messages) {
   std::vector<ReleaseFile> files;
-  if (!CollectReleaseFiles(options.from, options.packages, &files, messages)) return false;
+  const bool collected = CollectReleaseFiles(options.from, options.packages, &files, messages);
   manifest::ReleaseList list;
   manifest::FileTable previous;
-  if (!CheckRelease(options, files, &list.entryPoint, &previous, messages)) return false;
+  // Every refusal is reported in one go, so one run shows all there is to fix.
+  if (!CheckRelease(options, files, &list.entryPoint, &previous, messages) || !collected) return false;
 
   platform::CreateDirectoryChain(options.out + u"\\");
   for (const ReleaseFile& file : files) {

@@ -32,7 +32,11 @@ std::u16string CommandLinePath(const std::string& text) {
   std::u16string path = velmora::platform::AnsiToWide(text);
   const bool absolute = (!path.empty() && (path[0] == u'/' || path[0] == u'\\')) ||
                         (path.size() > 1 && path[1] == u':');
-  if (!absolute) path = velmora::platform::GetCurrentFolder() + u"\\" + path;
+  if (!absolute) {
+    // Joined the way the current folder is written, so messages read naturally.
+    const std::u16string current = velmora::platform::GetCurrentFolder();
+    path = current + (current.compare(0, 1, u"/") == 0 ? u"/" : u"\\") + path;
+  }
   return path;
 }
 

@@ -171,11 +171,10 @@ bool CollectReleaseFiles(const std::u16string& folder, const std::vector<std::st
       }
     }
   }
-  if (messages->errors.size() != errorsBefore) return false;
   std::sort(collected.begin(), collected.end(),
             [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
   *files = std::move(collected);
-  return true;
+  return messages->errors.size() == errorsBefore;
 }
 
 }  // namespace velmora::publisher

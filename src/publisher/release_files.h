@@ -31,8 +31,8 @@ struct ReleaseFile {
 // own paths are left out with a warning. Errors, each naming the file: a
 // link, a name the update list may not carry or a package may not hold, two
 // names that differ only in letter case, a package folder that is missing,
-// empty, inside another package or also listed as files. True without errors;
-// `*files` is then sorted by name.
+// empty, inside another package or also listed as files. `*files` receives
+// the entries sorted by name, errors or not; true without errors.
 bool CollectReleaseFiles(const std::u16string& folder, const std::vector<std::string>& packages,
                          std::vector<ReleaseFile>* files, Messages* messages);
 
