@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <zip.h>
 #include <zlib.h>
@@ -62,7 +64,9 @@ std::string TimestampField(std::int64_t seconds) {
   return field;
 }
 
-bool AddEntry(zipFile zip, const PackageSource& source) {
+// `buffer` is shared by all entries: allocating it per entry costs a trip to
+// the system for each of thousands of small files.
+bool AddEntry(zipFile zip, const PackageSource& source, std::vector<unsigned char>& buffer) {
   std::uint64_t size = 0;
   if (!platform::ReadFileSize(source.path, &size)) return false;
   platform::ReadableFile file;
@@ -82,7 +86,6 @@ bool AddEntry(zipFile zip, const PackageSource& source) {
                               Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, 0, zip64) != ZIP_OK) {
     return false;
   }
-  std::vector<unsigned char> buffer(256 * 1024);
   bool ok = true;
   for (;;) {
     std::uint32_t read = 0;
@@ -107,8 +110,9 @@ bool WritePackage(const std::string& zipPath, std::vector<PackageSource> files) 
             [](const PackageSource& a, const PackageSource& b) { return a.entryName < b.entryName; });
   ZipHandle zip(zipOpen64(platform::NativePath(zipPath).c_str(), APPEND_STATUS_CREATE));
   if (zip == nullptr) return false;
+  std::vector<unsigned char> buffer(256 * 1024);
   for (const PackageSource& source : files) {
-    if (!AddEntry(zip.get(), source)) return false;
+    if (!AddEntry(zip.get(), source, buffer)) return false;
   }
   // zipClose writes the central directory; its result decides.
   return zipClose(zip.release(), nullptr) == ZIP_OK;

@@ -26,14 +26,15 @@ std::u16string Join(const std::u16string& folder, const std::string& name) {
 }
 
 // Copies a file and hashes it in the same pass; the copy keeps the write time.
-bool CopyAndHash(const ReleaseFile& file, const std::u16string& to, manifest::FileEntry* entry) {
+// `buffer` serves every file of the release.
+bool CopyAndHash(const ReleaseFile& file, const std::u16string& to, std::vector<unsigned char>& buffer,
+                 manifest::FileEntry* entry) {
   platform::ReadableFile in;
   if (!in.Open(file.path)) return false;
   platform::CreateDirectoryChain(to);
   platform::WritableFile out;
   if (!out.Create(to, 0, 0)) return false;
   platform::Sha256Hasher hasher;
-  std::vector<unsigned char> buffer(kCopyBufferSize);
   std::uint64_t size = 0;
   for (;;) {
     std::uint32_t read = 0;
@@ -152,11 +153,12 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   if (!CheckRelease(options, files, &list.entryPoint, &previous, messages) || !collected) return false;
 
   platform::CreateDirectoryChain(options.out + u"\\");
+  std::vector<unsigned char> buffer(kCopyBufferSize);
   for (const ReleaseFile& file : files) {
     manifest::FileEntry entry;
     entry.name = file.name;
     const std::u16string to = Join(options.out, file.name);
-    if (!(file.isPackage ? WritePackageFile(file, to, &entry) : CopyAndHash(file, to, &entry))) {
+    if (!(file.isPackage ? WritePackageFile(file, to, &entry) : CopyAndHash(file, to, buffer, &entry))) {
       messages->errors.push_back("cannot write '" + file.name + "' into the release folder");
       return false;
     }
