@@ -74,7 +74,8 @@ ln -s /usr/include/log4cpp "$headers/log4cpp"
 ln -s /usr/include/minizip "$headers/minizip"
 failed=""
 for source in "$root"/src/manifest/*.cpp "$root"/src/transfer/*.cpp "$root"/src/archive/*.cpp \
-              "$root"/src/diagnostics/*.cpp "$root"/src/driver/*.cpp "$root"/src/platform/win32/main.cpp; do
+              "$root"/src/diagnostics/*.cpp "$root"/src/driver/*.cpp "$root"/src/publisher/*.cpp \
+              "$root"/src/platform/win32/main.cpp; do
   [ -f "$source" ] || continue
   if ! x86_64-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -fsyntax-only \
        -I"$root/src" -isystem "$headers" -isystem "$headers/minizip" "$source"; then
