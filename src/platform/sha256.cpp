@@ -1,5 +1,9 @@
-// The hex text of SHA-256 digests, the same on every platform.
+// What SHA-256 needs beyond the backend's hash: files and hex text, the same on every platform.
 #include "platform/sha256.h"
+
+#include <vector>
+
+#include "platform/file_system.h"
 
 namespace velmora::platform {
 namespace {
@@ -35,6 +39,20 @@ std::string Sha256Hex(const Sha256Digest& digest) {
     text += kDigits[byte & 0x0F];
   }
   return text;
+}
+
+bool HashFileSha256(const std::u16string& path, Sha256Digest* digest) {
+  ReadableFile file;
+  if (!file.Open(path)) return false;
+  Sha256Hasher hasher;
+  std::vector<unsigned char> buffer(1 << 16);
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), &read)) return false;
+    if (read == 0) break;
+    if (!hasher.Update(buffer.data(), read)) return false;
+  }
+  return hasher.Finish(digest);
 }
 
 }  // namespace velmora::platform

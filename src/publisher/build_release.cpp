@@ -106,6 +106,12 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
     if (!manifest::ReadUpdateList(path, *previous, previousEntryPoint)) {
       messages->errors.push_back("the previous list '" + path + "' does not read as an update list");
     }
+    std::size_t unhashed = 0;
+    for (const auto& [name, entry] : *previous) unhashed += entry.sha256.empty() ? 1 : 0;
+    if (unhashed != 0) {
+      messages->warnings.push_back(std::to_string(unhashed) + " entries of the previous list have no Sha256; "
+                                   "they count as changed");
+    }
     const std::string previousVersion = manifest::ReadApplicationVersion(path);
     // A changed file with a version that is not newer would never be fetched.
     if (!previousVersion.empty() && manifest::IsUpToDate(options.version, previousVersion)) {
@@ -159,7 +165,7 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
     entry.name = file.name;
     const std::u16string to = Join(options.out, file.name);
     if (!(file.isPackage ? WritePackageFile(file, to, &entry) : CopyAndHash(file, to, buffer, &entry))) {
-      messages->errors.push_back("cannot write '" + file.name + "' into the release folder");
+      messages->errors.push_back("cannot copy '" + file.name + "' into the release folder");
       return false;
     }
     list.files.emplace(file.name, std::move(entry));

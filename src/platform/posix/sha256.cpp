@@ -3,9 +3,6 @@
 
 #include <openssl/evp.h>
 
-#include <vector>
-
-#include "platform/file_system.h"
 
 namespace velmora::platform {
 namespace {
@@ -46,20 +43,6 @@ bool Sha256Hasher::Finish(Sha256Digest* digest) {
   }
   *digest = result;
   return true;
-}
-
-bool HashFileSha256(const std::u16string& path, Sha256Digest* digest) {
-  ReadableFile file;
-  if (!file.Open(path)) return false;
-  Sha256Hasher hasher;
-  std::vector<unsigned char> buffer(1 << 16);
-  for (;;) {
-    std::uint32_t read = 0;
-    if (!file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), &read)) return false;
-    if (read == 0) break;
-    if (!hasher.Update(buffer.data(), read)) return false;
-  }
-  return hasher.Finish(digest);
 }
 
 }  // namespace velmora::platform
