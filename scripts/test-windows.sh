@@ -74,7 +74,7 @@ ln -s /usr/include/log4cpp "$headers/log4cpp"
 ln -s /usr/include/minizip "$headers/minizip"
 failed=""
 for source in "$root"/src/manifest/*.cpp "$root"/src/transfer/*.cpp "$root"/src/archive/*.cpp \
-              "$root"/src/diagnostics/*.cpp "$root"/src/driver/*.cpp; do
+              "$root"/src/diagnostics/*.cpp "$root"/src/driver/*.cpp "$root"/src/publisher/*.cpp; do
   [ -f "$source" ] || continue
   case "$source" in *_posix.cpp) continue ;; esac
   if ! x86_64-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -fsyntax-only \

@@ -33,6 +33,10 @@ bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes);
 bool ReadFileSize32(const std::u16string& path, std::uint32_t* size);
 // GetFileSizeEx on the same kind of handle: the whole 64-bit size.
 bool ReadFileSize(const std::u16string& path, std::uint64_t* size);
+// GetFileAttributesExW: the last write time of a file or folder as a file time
+// (100 ns intervals since 1601-01-01 UTC); POSIX reads the modification time
+// of the path itself, never of a link's target.
+bool ReadWriteTime(const std::u16string& path, std::uint64_t* writeTime);
 // Keeps an installed file's content at `retired` (a free path on the same
 // volume) before a new file takes the installed name. POSIX makes a hard link,
 // so the installed name never goes missing (`*nameFreed` false); where no link

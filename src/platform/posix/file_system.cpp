@@ -119,6 +119,17 @@ bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
   return true;
 }
 
+bool ReadWriteTime(const std::u16string& path, std::uint64_t* writeTime) {
+  struct stat info;
+  if (::lstat(ToNative(path).c_str(), &info) != 0) return false;
+  // Times before 1601 do not exist for Windows either.
+  const std::int64_t seconds = static_cast<std::int64_t>(info.st_mtim.tv_sec) + 11644473600LL;
+  if (seconds < 0) return false;
+  *writeTime = static_cast<std::uint64_t>(seconds) * 10000000ULL +
+               static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 100;
+  return true;
+}
+
 bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed) {
   const std::string from = ToNative(installed);
   const std::string to = ToNative(retired);

@@ -98,6 +98,14 @@ bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
   return true;
 }
 
+bool ReadWriteTime(const std::u16string& path, std::uint64_t* writeTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(AsWide(path), GetFileExInfoStandard, &data)) return false;
+  *writeTime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
 bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed) {
   if (!::MoveFileExW(AsWide(installed), AsWide(retired), MOVEFILE_REPLACE_EXISTING)) return false;
   *nameFreed = true;

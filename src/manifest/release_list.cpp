@@ -1,0 +1,64 @@
+// Writes a release's update list and reads back the names a list holds.
+#include "manifest/release_list.h"
+
+#include <tinyxml2.h>
+
+#include "manifest/list_document.h"
+
+namespace velmora::manifest {
+namespace {
+
+void AddTextElement(tinyxml2::XMLDocument& document, tinyxml2::XMLElement* parent, const char* name,
+                    const std::string& text) {
+  tinyxml2::XMLElement* element = document.NewElement(name);
+  element->SetText(text.c_str());
+  parent->InsertEndChild(element);
+}
+
+}  // namespace
+
+std::string ReleaseListText(const ReleaseList& list) {
+  tinyxml2::XMLDocument document;
+  document.InsertEndChild(document.NewDeclaration("xml version=\"1.0\" encoding=\"utf-8\""));
+  tinyxml2::XMLElement* root = document.NewElement("Velmorar");
+  document.InsertEndChild(root);
+  tinyxml2::XMLElement* updater = document.NewElement("Updater");
+  root->InsertEndChild(updater);
+  AddTextElement(document, updater, "LastUpdateTime", list.lastUpdateTime);
+  tinyxml2::XMLElement* application = document.NewElement("Application");
+  root->InsertEndChild(application);
+  AddTextElement(document, application, "Version", list.version);
+  AddTextElement(document, application, "EntryPoint", list.entryPoint);
+
+  tinyxml2::XMLElement* files = document.NewElement("Files");
+  root->InsertEndChild(files);
+  for (const auto& [name, entry] : list.files) {
+    // The readers take Ver, Name and Size by position, so the order matters.
+    tinyxml2::XMLElement* element = document.NewElement("File");
+    element->SetAttribute("Ver", entry.version.c_str());
+    element->SetAttribute("Name", name.c_str());
+    element->SetAttribute("Size", std::to_string(entry.size).c_str());
+    if (!entry.sha256.empty()) element->SetAttribute("Sha256", entry.sha256.c_str());
+    files->InsertEndChild(element);
+  }
+  tinyxml2::XMLPrinter printer;
+  document.Print(&printer);
+  return std::string(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));
+}
+
+std::vector<std::string> ReadListNames(const std::u16string& path) {
+  std::vector<std::string> names;
+  tinyxml2::XMLDocument document;
+  if (!LoadListDocument(path, document)) return names;
+  const tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
+  const tinyxml2::XMLElement* files = root == nullptr ? nullptr : root->FirstChildElement("Files");
+  if (files == nullptr) return names;
+  for (const tinyxml2::XMLElement* element = files->FirstChildElement("File"); element != nullptr;
+       element = element->NextSiblingElement()) {
+    const char* name = AttributeAt(*element, 2);
+    names.emplace_back(name == nullptr ? "" : name);
+  }
+  return names;
+}
+
+}  // namespace velmora::manifest

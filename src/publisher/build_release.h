@@ -1,0 +1,39 @@
+// Builds a release folder: the application's files, its packages and the update list that names them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "publisher/release_files.h"
+
+namespace velmora::publisher {
+
+struct BuildOptions {
+  std::u16string from;        // the application folder
+  std::string version;        // the release's version
+  std::string entryPoint;     // the program the updater starts, relative to `from`
+  std::u16string previous;    // the last published list; empty for none
+  std::vector<std::string> packages;  // folders of `from` shipped as FOLDER.zip
+  std::u16string out;         // the release folder; missing or empty
+};
+
+// What the release changes for an installation of the previous one.
+struct BuildSummary {
+  std::size_t newEntries = 0;
+  std::size_t changedEntries = 0;
+  std::size_t unchangedEntries = 0;
+  std::size_t droppedEntries = 0;
+  std::uint64_t downloadBytes = 0;  // the sizes of the new and changed entries
+  std::uint64_t releaseBytes = 0;   // the sizes of all entries
+};
+
+// Copies every file of the release into `out` (packages zipped there), and
+// writes `out`/UpdateList.xml. An entry whose Sha256 equals the previous
+// list's keeps its Ver; every other entry gets `version`. False with errors in
+// `messages` when the release is refused or a file cannot be read or written;
+// whatever was written to `out` then stays.
+bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* messages);
+
+}  // namespace velmora::publisher

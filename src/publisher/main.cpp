@@ -1,0 +1,112 @@
+// velmora-release: builds a release folder with its update list, and checks one as a client will see it.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/encoding.h"
+#include "platform/file_system.h"
+#include "publisher/build_release.h"
+#include "publisher/verify_release.h"
+
+namespace {
+
+using velmora::publisher::Messages;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: velmora-release build --from DIR --version V --entry-point NAME [--previous LIST]\n"
+    "                             [--package FOLDER]... --out OUT\n"
+    "       velmora-release verify OUT [--key UpdateKey.pub]\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "velmora-release: " << problem << "\n" << kUsageText;
+  return kUsage;
+}
+
+// A path from the command line (ANSI), made absolute: the folder helpers
+// create folders only below a path's first few characters.
+std::u16string CommandLinePath(const std::string& text) {
+  std::u16string path = velmora::platform::AnsiToWide(text);
+  const bool absolute = (!path.empty() && (path[0] == u'/' || path[0] == u'\\')) ||
+                        (path.size() > 1 && path[1] == u':');
+  if (!absolute) {
+    // Joined the way the current folder is written, so messages read naturally.
+    const std::u16string current = velmora::platform::GetCurrentFolder();
+    path = current + (current.compare(0, 1, u"/") == 0 ? u"/" : u"\\") + path;
+  }
+  return path;
+}
+
+void PrintMessages(const Messages& messages) {
+  for (const std::string& warning : messages.warnings) std::cerr << "velmora-release: warning: " << warning << "\n";
+  for (const std::string& error : messages.errors) std::cerr << "velmora-release: error: " << error << "\n";
+}
+
+int Build(const std::vector<std::string>& arguments) {
+  velmora::publisher::BuildOptions options;
+  std::string from, out;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& option = arguments[i];
+    if (i + 1 >= arguments.size()) return Usage("missing value after " + option);
+    const std::string& value = arguments[++i];
+    if (option == "--from") from = value;
+    else if (option == "--version") options.version = value;
+    else if (option == "--entry-point") options.entryPoint = value;
+    else if (option == "--previous") options.previous = CommandLinePath(value);
+    else if (option == "--package") options.packages.push_back(value);
+    else if (option == "--out") out = value;
+    else return Usage("unknown option " + option);
+  }
+  if (from.empty() || out.empty() || options.version.empty() || options.entryPoint.empty()) {
+    return Usage("build needs --from, --version, --entry-point and --out");
+  }
+  options.from = CommandLinePath(from);
+  options.out = CommandLinePath(out);
+  velmora::publisher::BuildSummary summary;
+  Messages messages;
+  const bool built = velmora::publisher::BuildRelease(options, &summary, &messages);
+  PrintMessages(messages);
+  if (!built) return kFailed;
+  std::cout << "release " << options.version << " in " << out << ": " << summary.newEntries << " new, "
+            << summary.changedEntries << " changed, " << summary.unchangedEntries << " unchanged, "
+            << summary.droppedEntries << " dropped; an installation of the previous release downloads "
+            << summary.downloadBytes << " of " << summary.releaseBytes << " bytes\n";
+  return 0;
+}
+
+int Verify(const std::vector<std::string>& arguments) {
+  velmora::publisher::VerifyOptions options;
+  std::string folder;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == "--key") {
+      if (i + 1 >= arguments.size()) return Usage("missing value after --key");
+      options.keyFile = CommandLinePath(arguments[++i]);
+    } else if (folder.empty() && arguments[i].compare(0, 2, "--") != 0) {
+      folder = arguments[i];
+    } else {
+      return Usage("unexpected argument " + arguments[i]);
+    }
+  }
+  if (folder.empty()) return Usage("verify needs the release folder");
+  options.folder = CommandLinePath(folder);
+  std::vector<std::string> problems;
+  std::string summary;
+  const bool good = velmora::publisher::VerifyRelease(options, &problems, &summary);
+  for (const std::string& problem : problems) std::cerr << "velmora-release: " << folder << ": " << problem << "\n";
+  if (!good) return kFailed;
+  std::cout << folder << ": good: " << summary << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 2) return Usage("no command");
+  const std::vector<std::string> arguments(argv + 2, argv + argc);
+  if (std::strcmp(argv[1], "build") == 0) return Build(arguments);
+  if (std::strcmp(argv[1], "verify") == 0) return Verify(arguments);
+  return Usage(std::string("unknown command ") + argv[1]);
+}

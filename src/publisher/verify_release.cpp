@@ -1,0 +1,163 @@
+// Checks a release folder: its list, its files, its packages and its signature.
+#include "publisher/verify_release.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "archive/package.h"
+#include "manifest/release_list.h"
+#include "manifest/safe_name.h"
+#include "manifest/update_list.h"
+#include "platform/encoding.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "platform/names.h"
+#include "platform/sha256.h"
+#include "trust/signature.h"
+
+namespace velmora::publisher {
+namespace {
+
+constexpr std::uint32_t kReadBufferSize = 64 * 1024;
+constexpr char kSignatureEnding[] = ".minisig";
+
+bool ReadWholeFile(const std::u16string& path, std::string* content) {
+  platform::ReadableFile file;
+  if (!file.Open(path)) return false;
+  std::string text;
+  char buffer[kReadBufferSize];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(buffer, kReadBufferSize, &read)) return false;
+    if (read == 0) break;
+    text.append(buffer, read);
+  }
+  *content = std::move(text);
+  return true;
+}
+
+// A fresh folder in the system's temporary folder for unpacking; empty when
+// none can be made. CreateFolder fails on an existing name, so two checks
+// running at once never share one.
+std::u16string MakeScratchFolder() {
+  std::error_code error;
+  const std::u16string temp = std::filesystem::temp_directory_path(error).u16string();
+  if (error) return {};
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::u16string folder = temp + u"\\velmora-verify-" + platform::Utf8ToWide(std::to_string(attempt));
+    if (platform::CreateFolder(folder)) return folder;
+  }
+  return {};
+}
+
+void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, std::vector<std::string>* problems) {
+  const std::u16string path = folder + u"\\" + platform::Utf8ToWide(entry.name);
+  const std::string quoted = "'" + entry.name + "'";
+  std::uint64_t size = 0;
+  if (!platform::ReadFileSize(path, &size)) {
+    problems->push_back(quoted + " is missing");
+    return;
+  }
+  if (size != entry.size) {
+    problems->push_back(quoted + " has " + std::to_string(size) + " bytes, the list says " +
+                        std::to_string(entry.size));
+  }
+  platform::Sha256Digest listed, actual;
+  if (!platform::ParseSha256Hex(entry.sha256, &listed)) {
+    problems->push_back(quoted + " has no Sha256 in the list");
+  } else if (!platform::HashFileSha256(path, &actual)) {
+    problems->push_back(quoted + " cannot be read");
+  } else if (actual != listed) {
+    problems->push_back(quoted + " does not match its Sha256");
+  }
+  if (!manifest::IsPackageName(entry.name)) return;
+  const std::u16string scratch = MakeScratchFolder();
+  if (scratch.empty()) {
+    problems->push_back("no scratch folder to unpack " + quoted + " into");
+    return;
+  }
+  if (!archive::UnzipPackage(path, scratch)) {
+    problems->push_back(quoted + " does not unpack cleanly");
+  }
+  platform::DeleteDirectoryTree(scratch);
+}
+
+std::string SignatureProblem(trust::SignatureCheck result) {
+  switch (result) {
+    case trust::SignatureCheck::kValid: return "is valid";
+    case trust::SignatureCheck::kMalformed: return "is not a minisign signature";
+    case trust::SignatureCheck::kWrongKey: return "was made with another key";
+    case trust::SignatureCheck::kBadSignature: return "does not match UpdateList.xml";
+    case trust::SignatureCheck::kBadGlobalSignature: return "has a changed trusted comment";
+    case trust::SignatureCheck::kNoTimestamp: return "has no timestamp in its trusted comment";
+  }
+  return "cannot be checked";
+}
+
+void CheckSignature(const std::u16string& listPath, const std::u16string& keyFile,
+                    std::vector<std::string>* problems, std::string* note) {
+  std::string keyText, message, signature;
+  trust::PublicKey key;
+  if (!ReadWholeFile(keyFile, &keyText) || !trust::ReadPublicKey(keyText, &key)) {
+    problems->push_back("'" + platform::WideToUtf8(keyFile) + "' is not a minisign public key");
+    return;
+  }
+  if (!ReadWholeFile(listPath, &message) || !ReadWholeFile(listPath + platform::Utf8ToWide(kSignatureEnding), &signature)) {
+    problems->push_back("UpdateList.xml.minisig is missing");
+    return;
+  }
+  std::uint64_t timestamp = 0;
+  const trust::SignatureCheck result = trust::CheckSignature(key, message, signature, &timestamp);
+  if (result != trust::SignatureCheck::kValid) {
+    problems->push_back("UpdateList.xml.minisig " + SignatureProblem(result));
+    return;
+  }
+  *note = ", signed (timestamp " + std::to_string(timestamp) + ")";
+}
+
+// The list's entries, each unsafe name reported; `*table` holds what can be
+// used. `*complete` tells whether the list read as the updater reads it.
+bool ReadList(const std::u16string& listPath, manifest::FileTable* table, std::string* entryPoint, bool* complete,
+              std::vector<std::string>* problems) {
+  const std::u16string& path = listPath;
+  *complete = manifest::ReadUpdateList(path, *table, *entryPoint);
+  if (*complete) return true;
+  std::size_t unsafe = 0;
+  for (const std::string& name : manifest::ReadListNames(path)) {
+    if (manifest::IsSafeListName(name)) continue;
+    problems->push_back("'" + name + "' is a name the updater refuses");
+    ++unsafe;
+  }
+  if (unsafe == 0) problems->push_back("UpdateList.xml does not read as an update list");
+  // The usable entries are still worth checking.
+  return manifest::ReadInstalledList(path, *table);
+}
+
+}  // namespace
+
+bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* problems, std::string* summary) {
+  const std::size_t problemsBefore = problems->size();
+  const std::u16string listPath = options.folder + u"\\" + platform::LocalListFileName;
+  manifest::FileTable table;
+  std::string entryPoint;
+  bool complete = false;
+  if (ReadList(listPath, &table, &entryPoint, &complete, problems)) {
+    std::uint64_t bytes = 0;
+    for (const auto& [name, entry] : table) {
+      CheckEntry(options.folder, entry, problems);
+      bytes += entry.size;
+    }
+    // An unsafe entry point reads as an empty one.
+    if (complete && (entryPoint.empty() || table.count(entryPoint) == 0)) {
+      problems->push_back("the entry point '" + entryPoint + "' is missing, refused or not listed");
+    }
+    *summary = std::to_string(table.size()) + " entries, " + std::to_string(bytes) + " bytes, version " +
+               manifest::ReadApplicationVersion(listPath) + ", entry point " + entryPoint;
+  }
+  std::string signatureNote;
+  if (!options.keyFile.empty()) CheckSignature(listPath, options.keyFile, problems, &signatureNote);
+  *summary += signatureNote;
+  return problems->size() == problemsBefore;
+}
+
+}  // namespace velmora::publisher
