@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 
@@ -213,6 +214,24 @@ TEST_F(SignedUpdate, LegacySignaturesCountAndTheSigningTimeNeverGoesBack) {
   PublishSigned("3.0", version3, 200);
   ExpectFinishedRun(HostStarts().back());
   EXPECT_EQ(ReadFile(App("a.dll")), Bytes(500, 5));
+}
+
+TEST_F(SignedUpdate, TheRestartedUpdaterAcceptsTheListItsSelfUpdateCameFrom) {
+  InstallVersion1();
+  std::vector<SignedFile> files = Version2();
+  files[0] = {"Velmora", "2.0", files[0].content + std::string(4096, 'Z')};
+  PublishSigned("2.0", files, 300);
+  EXPECT_TRUE(RunUpdate(std::to_string(hostPid_)).exited);
+  // The restarted updater fetches the same list, signed at the time now kept.
+  const bool finished = WaitUntil([&] {
+    const std::vector<pid_t> running = ProcessesRunningFrom(app_);
+    return CountMessage(ReadLog(app_), msg::kUpdateFinished) == 1 &&
+           std::all_of(running.begin(), running.end(), [&](pid_t pid) { return ExecutableOf(pid) == App("Host"); });
+  }, 60);
+  ASSERT_TRUE(finished) << DescribeLog(ReadLog(app_));
+  EXPECT_EQ(CountMessage(ReadLog(app_), msg::kSignatureCheckFailed), 0);
+  EXPECT_EQ(ReadFile(App("Velmora")), files[0].content);
+  EXPECT_EQ(ReadFile(App("a.dll")), files[1].content);
 }
 
 using UnsignedUpdate = UpdaterTest;
