@@ -46,8 +46,6 @@ class SignedUpdate : public RefusedRunTest {
     ASSERT_TRUE(CopyFile(Key("k.pub"), App("UpdateKey.pub")));
   }
 
-  long publications_ = 0;
-
   std::string Key(const std::string& name) const { return root_ + "/" + name; }
 
   // Runs a tool to its end (bounded); true when it exited with 0. Its output
@@ -58,6 +56,7 @@ class SignedUpdate : public RefusedRunTest {
     const pid_t child = Spawn(program, arguments, root_, outputFile);
     if (child <= 0) return false;
     const ExitStatus status = WaitForChild(child, 30);
+    if (!status.ended) KillChild(child);
     if (output != nullptr) *output = ReadFile(outputFile);
     return status.exited && status.code == 0;
   }
@@ -137,6 +136,8 @@ class SignedUpdate : public RefusedRunTest {
             {"a.dll", "2.0", Bytes(400, 2)},
             {"skin.zip", "2.0", MakeZip({{"main.css", Bytes(2000, 3)}, {"img/logo.png", Bytes(5000, 4)}})}};
   }
+
+  long publications_ = 0;  // lists published so far, for their modification times
 };
 
 TEST_F(SignedUpdate, EveryFaultOfListSignatureOrContentLeavesTheInstallationAsItWas) {
