@@ -43,6 +43,8 @@ class RefusedRunTest : public UpdaterTest {
     RemoveTree(App("log"));
     const std::map<std::string, std::string> before = Snapshot();
     const std::size_t starts = HostStarts().size();
+    // The updater's lock is one per machine; other programs may hold it for a while.
+    WaitUntil(InstanceLockIsFree, 60);
     const ExitStatus status = RunUpdate(std::to_string(host));
     EXPECT_TRUE(status.exited && status.code == 0);
     const std::vector<LogLine> log = Log();
