@@ -94,7 +94,8 @@ bool Installation::RollBack() {
 }
 
 bool Installation::Commit() {
-  placed_.clear();
+  // The placed moves are kept: a list that then fails to save still takes
+  // the whole run back in this process.
   return platform::RemoveFile(journalPath_) || !Exists(journalPath_);
 }
 

@@ -39,9 +39,10 @@ class Installation {
   // run puts back what it can).
   bool RollBack();
 
-  // The placement is final: the journal goes. Called before the update list
-  // records the new versions, so a run that dies in between is repeated in
-  // full rather than undone halfway.
+  // The placement is final for a later run: the journal goes. Called before
+  // the update list records the new versions, so a run that dies in between
+  // is repeated in full rather than undone halfway. RollBack still undoes the
+  // placed files within this run (when the list cannot be saved).
   bool Commit();
 
  private:
