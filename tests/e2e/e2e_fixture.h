@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,19 @@ class UpdaterTest : public ::testing::Test {
   pid_t StartUpdater(const std::vector<std::string>& arguments);
 
   std::vector<LogLine> Log() const { return ReadLog(app_); }
+  // The version recorded for each name in the local list.
+  std::map<std::string, std::string> RecordedVersions() const;
+  // True while an updater runs from the installation.
+  bool AnUpdaterRuns() const;
+
+  // Every regular file of the installation with its content, except the log
+  // and download folders: what a failed run must leave exactly as it was.
+  using Snapshot = std::map<std::string, std::string>;
+  Snapshot TakeSnapshot() const;
+  // Checks a run that failed: it logged exactly `errors` (paths compared with
+  // either separator), never reported a finished update, changed no file of
+  // `before`, and left the host given by hostPid_ running and unrestarted.
+  void ExpectFailedRun(const Snapshot& before, const std::vector<std::string>& errors);
   // The pids recorded by every start of the host, in order.
   std::vector<pid_t> HostStarts() const;
   bool WaitForHostStarts(std::size_t count, double seconds = 10) const;
