@@ -1,10 +1,4 @@
-// End-to-end tests of an update run that meets faults: wrong sizes, failed replacements, kills, odd host ids.
-#include <sched.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+// End-to-end tests of an update run that meets faults: wrong sizes and packages.
 #include <map>
 
 #include "diagnostics/messages.h"
@@ -111,88 +105,6 @@ TEST_F(UpdateFaults, BrokenPackageFailsTheRunBeforeAnyPlacementAndTheNextRunInst
   EXPECT_EQ(ReadFile(App("b.dll")), b2);
   EXPECT_EQ(ListFiles(App("skin")), std::vector<std::string>{"skin.txt"});
   for (const auto& [name, version] : RecordedVersions()) EXPECT_EQ(version, "2.0") << name;
-}
-
-// Spins (without sleeping) until `condition` holds or the process ends.
-bool SpinUntil(const std::function<bool()>& condition, pid_t process, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    if (!IsAlive(process)) return false;
-    ::sched_yield();
-  }
-  return false;
-}
-
-TEST_F(UpdateFaults, KillAtAnyPointThenANormalRunLeavesExactlyTheRelease) {
-  std::vector<ReleaseFile> release;
-  std::vector<ListFile> installed;
-  for (int i = 0; i < 150; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "data\\f%03d.bin", i);
-    release.push_back({name, "2.0", Bytes(2048, 1000 + static_cast<unsigned>(i))});
-    installed.push_back({"1.0", name, "1024"});
-  }
-  std::vector<std::pair<std::string, std::string>> entries;
-  std::vector<std::string> skinFiles;
-  for (int i = 0; i < 300; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "e%03d.bin", i);
-    entries.emplace_back(name, Bytes(1024, 5000 + static_cast<unsigned>(i)));
-    skinFiles.push_back(name);
-  }
-  release.push_back({"skin.zip", "2.0", MakeZip(entries)});
-  installed.push_back({"1.0", "skin.zip", ""});
-  Publish("2.0", release);
-  StartServer();
-
-  const auto count = [&](const std::string& folder) { return ListFiles(App(folder)).size(); };
-  const std::vector<std::pair<std::string, std::function<bool()>>> points = {
-      {"while downloading", [&] { return count("temp/data") >= 40; }},
-      {"after the first move aside", [&] { return count(".RECYCLER/data") >= 1; }},
-      {"half way through the files", [&] { return count(".RECYCLER/data") >= 75; }},
-      {"while unpacking", [&] { return Exists(App("skin/e000.bin")); }},
-  };
-  for (const auto& [point, reached] : points) {
-    SCOPED_TRACE(point);
-    for (const char* leftover : {"data", "skin", "temp", ".RECYCLER", "log", "UpdateList.xml"}) {
-      RemoveTree(App(leftover));
-    }
-    for (int i = 0; i < 150; ++i) {
-      ASSERT_TRUE(WriteFile(App(KeyToPath(installed[static_cast<std::size_t>(i)].name)),
-                            Bytes(1024, 9000 + static_cast<unsigned>(i))));
-    }
-    ASSERT_TRUE(WriteFile(App("skin/old.txt"), "old"));
-    WriteLocalList("1.0", installed);
-    const pid_t host = Spawn(App("Host"), {"120"}, root_, root_ + "/host.out");
-
-    const pid_t updater = StartUpdater({"start", nginx_.BaseUrl(), std::to_string(host)});
-    const bool hit = SpinUntil(reached, updater, 60);
-    ::kill(updater, SIGKILL);
-    ASSERT_TRUE(WaitForChild(updater, 10).ended);
-    if (!hit) std::cerr << "note: the run ended before the point \"" << point << "\"\n";
-
-    RemoveTree(App("log"));
-    const ExitStatus status = RunUpdate(std::to_string(host));
-    EXPECT_TRUE(status.exited && status.code == 0);
-    const std::vector<LogLine> log = Log();
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back().message, msg::kUpdateFinished) << DescribeLog(log);
-    for (const ReleaseFile& file : release) {
-      if (file.key == "skin.zip") continue;
-      EXPECT_EQ(ReadFile(App(KeyToPath(file.key))), file.content) << file.key;
-    }
-    EXPECT_EQ(ListFiles(App("data")).size(), 150u);
-    ASSERT_EQ(ListFiles(App("skin")), skinFiles);
-    for (const auto& [name, content] : entries) EXPECT_EQ(ReadFile(App("skin/" + name)), content);
-    EXPECT_FALSE(Exists(App("skin.zip")));
-    EXPECT_FALSE(Exists(App("temp")));
-    for (const auto& [name, version] : RecordedVersions()) EXPECT_EQ(version, "2.0") << name;
-    EXPECT_EQ(RecordedVersions().size(), 151u);
-    KillChild(host);
-    EndProcessesRunningFrom(app_);
-  }
 }
 
 }  // namespace
