@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "e2e/e2e_support.h"
-#include "e2e/process_support.h"
+#include "support/file_support.h"
+#include "support/process_support.h"
+#include "support/zip_builder.h"
 
 namespace velmora::e2e {
+
+// The files, lists, log lines, zips, processes and servers of tests/support.
+using namespace velmora::testing;
 
 // One file of a release: its list key (backslashes, possibly doubled), its
 // version and content. The list announces the content's size unless `size`

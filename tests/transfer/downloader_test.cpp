@@ -5,11 +5,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
+#include "support/file_support.h"
 #include "support/temp_folder.h"
 #include "transfer/test_server.h"
 
@@ -17,20 +16,13 @@ namespace velmora::transfer {
 namespace {
 
 namespace fs = std::filesystem;
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 using velmora::transfer::testing::TestServer;
 
 constexpr char kExpectedUserAgent[] =
     "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/55.0.2883.87 Safari/537.36";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // Registers the routes every test may use.
 void AddRoutes(TestServer& server) {
@@ -110,7 +102,7 @@ class DownloadFileTest : public ::testing::Test {
 
 TEST_F(DownloadFileTest, StatusOkWritesTheBodyAndSucceeds) {
   EXPECT_TRUE(DownloadFile(Url("hello.bin"), Target("hello.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "hello.bin"), "hello, velmora");
+  EXPECT_EQ(ReadFile(dir_ / "hello.bin"), "hello, velmora");
 
   EXPECT_TRUE(DownloadFile(Url("empty"), Target("empty.bin")));
   ASSERT_TRUE(fs::exists(dir_ / "empty.bin"));
@@ -119,23 +111,23 @@ TEST_F(DownloadFileTest, StatusOkWritesTheBodyAndSucceeds) {
 
 TEST_F(DownloadFileTest, NotFoundFailsButKeepsTheErrorBodyInTheFile) {
   EXPECT_FALSE(DownloadFile(Url("missing"), Target("missing.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "missing.bin"), "no such file here");
+  EXPECT_EQ(ReadFile(dir_ / "missing.bin"), "no such file here");
 }
 
 TEST_F(DownloadFileTest, FollowsFiveRedirectsButNotSix) {
   EXPECT_TRUE(DownloadFile(Url("r/5"), Target("five.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "five.bin"), "arrived");
+  EXPECT_EQ(ReadFile(dir_ / "five.bin"), "arrived");
   EXPECT_EQ(server_.Requests().back().path, "/r/0");
 
   EXPECT_FALSE(DownloadFile(Url("r/6"), Target("six.bin")));
-  EXPECT_NE(ReadAll(dir_ / "six.bin"), "arrived");
+  EXPECT_NE(ReadFile(dir_ / "six.bin"), "arrived");
 }
 
 TEST_F(DownloadFileTest, RequestsBackslashesInTheUrlAsForwardSlashes) {
   EXPECT_TRUE(DownloadFile(Url("dir\\sub\\file.bin"), Target("file.bin")));
   ASSERT_EQ(server_.Requests().size(), 1u);
   EXPECT_EQ(server_.Requests()[0].path, "/dir/sub/file.bin");
-  EXPECT_EQ(ReadAll(dir_ / "file.bin"), "nested");
+  EXPECT_EQ(ReadFile(dir_ / "file.bin"), "nested");
 }
 
 TEST_F(DownloadFileTest, SendsTheFixedUserAgent) {
@@ -148,26 +140,26 @@ TEST_F(DownloadFileTest, SendsTheFixedUserAgent) {
 TEST_F(DownloadFileTest, CreatesMissingFoldersWithSingleSeparatorsForDoubledBackslashes) {
   EXPECT_TRUE(DownloadFile(Url("hello.bin"), Target("a\\\\b\\\\c.bin")));
   EXPECT_TRUE(fs::is_directory(dir_ / "a" / "b"));
-  EXPECT_EQ(ReadAll(dir_ / "a" / "b" / "c.bin"), "hello, velmora");
+  EXPECT_EQ(ReadFile(dir_ / "a" / "b" / "c.bin"), "hello, velmora");
 }
 
 TEST_F(DownloadFileTest, EmptyUrlOrPathFailsWithoutTouchingAnything) {
-  WriteAll(dir_ / "keep.bin", "old");
+  WriteFile(dir_ / "keep.bin", "old");
   EXPECT_FALSE(DownloadFile("", Target("keep.bin")));
   EXPECT_FALSE(DownloadFile(Url("hello.bin"), ""));
   EXPECT_FALSE(DownloadFile("", Target("new\\keep.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "keep.bin"), "old");
+  EXPECT_EQ(ReadFile(dir_ / "keep.bin"), "old");
   EXPECT_FALSE(fs::exists(dir_ / "new"));
   EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(DownloadFileTest, ExistingTargetIsDeletedRatherThanOverwrittenInPlace) {
   // A second name for the old file shows whether it was unlinked or truncated.
-  WriteAll(dir_ / "old.bin", "old content");
+  WriteFile(dir_ / "old.bin", "old content");
   fs::create_hard_link(dir_ / "old.bin", dir_ / "other-name.bin");
   EXPECT_TRUE(DownloadFile(Url("hello.bin"), Target("old.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "old.bin"), "hello, velmora");
-  EXPECT_EQ(ReadAll(dir_ / "other-name.bin"), "old content");
+  EXPECT_EQ(ReadFile(dir_ / "old.bin"), "hello, velmora");
+  EXPECT_EQ(ReadFile(dir_ / "other-name.bin"), "old content");
 }
 
 TEST_F(DownloadFileTest, FailedTransferDoesNotBringTheOldFileBack) {
@@ -177,14 +169,14 @@ TEST_F(DownloadFileTest, FailedTransferDoesNotBringTheOldFileBack) {
     ASSERT_TRUE(gone.Start());
     closedUrl = gone.BaseUrl() + "hello.bin";
   }
-  WriteAll(dir_ / "old.bin", "old content");
+  WriteFile(dir_ / "old.bin", "old content");
   EXPECT_FALSE(DownloadFile(closedUrl, Target("old.bin")));
-  EXPECT_NE(ReadAll(dir_ / "old.bin"), "old content");
+  EXPECT_NE(ReadFile(dir_ / "old.bin"), "old content");
 }
 
 TEST_F(DownloadFileTest, BrokenConnectionFailsAndKeepsThePartialFile) {
   EXPECT_FALSE(DownloadFile(Url("drop"), Target("drop.bin")));
-  EXPECT_EQ(ReadAll(dir_ / "drop.bin"), std::string(100, 'd'));
+  EXPECT_EQ(ReadFile(dir_ / "drop.bin"), std::string(100, 'd'));
 }
 
 TEST_F(DownloadFileTest, TargetThatCannotBeOpenedFails) {
@@ -194,9 +186,9 @@ TEST_F(DownloadFileTest, TargetThatCannotBeOpenedFails) {
 }
 
 TEST_F(DownloadFileTest, OnlyWebAddressesAreFetchedEvenThroughRedirects) {
-  WriteAll(dir_ / "local.txt", "local secret");
+  WriteFile(dir_ / "local.txt", "local secret");
   EXPECT_FALSE(DownloadFile("file://" + (dir_ / "local.txt").string(), Target("copy.bin")));
-  EXPECT_NE(ReadAll(dir_ / "copy.bin"), "local secret");
+  EXPECT_NE(ReadFile(dir_ / "copy.bin"), "local secret");
   EXPECT_FALSE(DownloadFile(Url("to-file"), Target("redirected.bin")));
 }
 
@@ -240,7 +232,7 @@ TEST_F(DownloadFileTest, StalledServerIsAbandonedByTheLowSpeedLimit) {
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
   EXPECT_GE(seconds.count(), 25);
   EXPECT_LE(seconds.count(), 45);
-  EXPECT_EQ(ReadAll(dir_ / "stall.bin"), "0123456789");
+  EXPECT_EQ(ReadFile(dir_ / "stall.bin"), "0123456789");
 }
 
 TEST(DownloadFileHttps, FetchesOverTlsWithoutVerifyingThePeer) {
@@ -251,7 +243,7 @@ TEST(DownloadFileHttps, FetchesOverTlsWithoutVerifyingThePeer) {
   ASSERT_TRUE(server.Start());
   velmora::testing::TempFolder folder;
   EXPECT_TRUE(DownloadFile(server.BaseUrl() + "secure.bin", folder.Dir() + "secure.bin"));
-  EXPECT_EQ(ReadAll(folder.Path() / "secure.bin"), "over tls");
+  EXPECT_EQ(ReadFile(folder.Path() / "secure.bin"), "over tls");
 }
 
 }  // namespace
