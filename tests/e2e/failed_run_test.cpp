@@ -50,12 +50,14 @@ TEST_F(FailedRun, LeavesTheInstallationAsItWasAndTheHostRunning) {
        {msg::kUnpackFailedPrefix + App("skin.zip")}},
       {"the second of three files blocked", {a, b, c}, blockB,
        {msg::kReplaceFailedPrefix + App("b.dll"), msg::kRunRolledBack}},
-      {"the list cannot be saved", {a, {"skin.zip", "2.0", zip}}, blockSave, {msg::kSaveFailed, msg::kRunRolledBack}},
-      {"the list cannot be saved after a self-update", {{"Velmora", "2.0", ReadFile(VELMORA_BINARY) + "tail"}},
-       blockSave, {msg::kSaveFailed, msg::kRunRolledBack}},
+      {"the list cannot be saved", {a, {"skin.zip", "2.0", zip}}, blockSave,
+       {msg::kSaveFailed, msg::kRunRolledBack}},
+      {"the list cannot be saved after a self-update",
+       {{"Velmora", "2.0", ReadFile(VELMORA_BINARY) + "tail"}}, blockSave,
+       {msg::kSaveFailed, msg::kRunRolledBack}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const Case& failure : cases) {
+    SCOPED_TRACE(failure.what);
     if (hostPid_ > 0) KillChild(hostPid_);
     for (const char* leftover : {"a.dll", "b.dll", "c.dll", "skin", ".RECYCLER", "temp", "log",
                                  "UpdateList.xml.tmp", "host-started.log"}) {
@@ -67,19 +69,21 @@ TEST_F(FailedRun, LeavesTheInstallationAsItWasAndTheHostRunning) {
     }
     WriteLocalList("1.0", {{"1.0", "Velmora", ""}, {"1.0", "a.dll", ""}, {"1.0", "b.dll", ""},
                            {"1.0", "c.dll", ""}, {"1.0", "skin.zip", ""}});
-    Publish("2.0", c.release);
-    if (c.arrange) {
-      ASSERT_NO_FATAL_FAILURE(c.arrange());
+    Publish("2.0", failure.release);
+    if (failure.arrange) {
+      ASSERT_NO_FATAL_FAILURE(failure.arrange());
     }
     StartHost();
 
     const Snapshot before = TakeSnapshot();
     const ExitStatus status = RunUpdate(HostId());
     EXPECT_TRUE(status.exited && status.code == 0);
-    ExpectFailedRun(before, c.errors);
+    ExpectFailedRun(before, failure.errors);
   }
   // libcurl refuses a URL with a blank: the server never saw that name.
-  for (const std::string& uri : nginx_.RequestedUris()) EXPECT_EQ(uri.find("file.dll"), std::string::npos) << uri;
+  for (const std::string& uri : nginx_.RequestedUris()) {
+    EXPECT_EQ(uri.find("file.dll"), std::string::npos) << uri;
+  }
 }
 
 TEST_F(FailedRun, HostThatCannotStartIsLoggedAndTheUpdateNotCalledFinished) {

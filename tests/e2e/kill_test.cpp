@@ -103,7 +103,9 @@ class KillDuringRun : public UpdaterTest {
       ::rename(App(leftover).c_str(), (trash + leftover).c_str());
     }
     ++trashMade_;
-    for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid"}) RemoveTree(App(leftover));
+    for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid"}) {
+      RemoveTree(App(leftover));
+    }
     for (const auto& [name, content] : oldFiles_) ASSERT_TRUE(WriteFile(App(name), content));
     WriteLocalList("1.0", installed_);
   }
@@ -112,8 +114,10 @@ class KillDuringRun : public UpdaterTest {
   pid_t StartRun() { return StartUpdater({"start", nginx_.BaseUrl(), "0"}); }
 
   // Every file of version 1 is still there, in its old or its new content;
-  // the one the package drops may have been retired.
+  // the one the package drops may have been retired. The list is whole, old
+  // or new.
   void ExpectNothingLost() const {
+    EXPECT_EQ(RecordedVersions().size(), releaseFiles_.size());
     for (const auto& [name, content] : oldFiles_) {
       const std::string now = ReadFile(App(name));
       const auto released = newFiles_.find(name);

@@ -92,7 +92,8 @@ TEST_F(UpdateFaults, BrokenPackageFailsTheRunBeforeAnyPlacementAndTheNextRunInst
   // Nothing was recorded, so the next run fetches every file again.
   RemoveTree(App("b.dll"));
   RemoveTree(App(".RECYCLER/b.dll"));
-  Publish("2.0", {{"a.dll", "2.0", a2}, {"b.dll", "2.0", b2}, {"skin.zip", "2.0", MakeZip({{"skin.txt", "fine"}})}});
+  Publish("2.0", {{"a.dll", "2.0", a2}, {"b.dll", "2.0", b2},
+                  {"skin.zip", "2.0", MakeZip({{"skin.txt", "fine"}})}});
   RemoveTree(App("log"));
   const std::size_t requestsBefore = nginx_.RequestedUris().size();
   const ExitStatus again = RunUpdate(HostId());
