@@ -14,7 +14,7 @@ bash scripts/test-windows.sh
 echo "== Build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure -j2)
+(cd build && ctest --output-on-failure -j2 -LE kill && ctest --output-on-failure -L kill)
 
 echo "== Build and tests under AddressSanitizer + UndefinedBehaviorSanitizer, with fuzzing"
 CC=clang CXX=clang++ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \

@@ -43,13 +43,6 @@ void CreateFolderChain(const std::u16string& path) {
   }
 }
 
-// The cap libcurl applies to an announced length, before any data: 0 is
-// none, and a cap beyond its signed range is no cap either.
-curl_off_t AnnouncedSizeCap(std::uint64_t maxBytes) {
-  constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
-  return maxBytes > kLargest ? 0 : static_cast<curl_off_t>(maxBytes);
-}
-
 bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
 
 bool AppendHeader(CurlList& list, const char* name, const std::string& value) {
@@ -152,8 +145,7 @@ bool Downloader::ApplyOptions(CURL* curl) {
          curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA)) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, AnnouncedSizeCap(request.maxBytes)) == CURLE_OK;
+         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
 }
 
 std::size_t Downloader::Write(const char* data, std::size_t size) {
@@ -180,19 +172,29 @@ void Downloader::Header(std::string_view line) {
   if (line.compare(0, 5, "HTTP/") == 0) {
     etag.clear();
     lastModified.clear();
+    served.clear();
     return;
   }
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) return;
   if (NameIs(line, colon, "etag")) etag = Trimmed(line.substr(colon + 1));
   if (NameIs(line, colon, "last-modified")) lastModified = Trimmed(line.substr(colon + 1));
+  if (NameIs(line, colon, "date")) served = Trimmed(line.substr(colon + 1));
 }
 
 DownloadOutcome Downloader::Finish(CURLcode result) {
   DownloadOutcome outcome;
   outcome.bytes = bytes;
-  outcome.etag = std::move(etag);
-  outcome.lastModified = std::move(lastModified);
+  // Times have a resolution of one second, and servers such as nginx build
+  // the ETag from the modification time and size: a file changed within the
+  // second it was served could change again and keep both. Such validators
+  // are not handed out, so a later conditional request cannot miss a change.
+  const time_t modified = lastModified.empty() ? -1 : curl_getdate(lastModified.c_str(), nullptr);
+  const time_t servedAt = served.empty() ? -1 : curl_getdate(served.c_str(), nullptr);
+  if (modified == -1 || servedAt == -1 || modified < servedAt) {
+    outcome.etag = std::move(etag);
+    outcome.lastModified = std::move(lastModified);
+  }
   long status = 0;
   curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
   const bool conditional = !request.ifNoneMatch.empty() || !request.ifModifiedSince.empty();

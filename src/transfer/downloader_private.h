@@ -63,6 +63,7 @@ class Downloader {
   bool writeFailed = false;
   std::string etag;
   std::string lastModified;
+  std::string served;  // the Date of the last response
 };
 
 // CURLOPT_WRITEFUNCTION: hands the data to Write of the Downloader in

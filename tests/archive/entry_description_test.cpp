@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "archive/zip_builder.h"
 #include "archive/zip_reader.h"
+#include "support/zip_builder.h"
 
 namespace velmora::archive {
 namespace {

@@ -12,17 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_builder.h"
+#include "support/file_support.h"
 #include "support/temp_folder.h"
+#include "support/zip_builder.h"
 
 namespace velmora::archive {
 namespace {
 
 namespace fs = std::filesystem;
-using velmora::testing::ReadFileBytes;
+using velmora::testing::ReadFile;
 using velmora::testing::TempFolder;
 using velmora::testing::TestEntry;
-using velmora::testing::WriteFileBytes;
+using velmora::testing::WriteFile;
 using velmora::testing::WriteZip;
 
 // The package and folder paths as the test forms them, handed over as UTF-16.
@@ -39,7 +40,7 @@ class UnzipPackageTest : public ::testing::Test {
     EXPECT_TRUE(WriteZip(temp_.Dir() + "app/skin.zip", entries));
     return Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin");
   }
-  std::string Read(const std::string& name) const { return ReadFileBytes(temp_.Dir() + "app/skin/" + name); }
+  std::string Read(const std::string& name) const { return ReadFile(temp_.Dir() + "app/skin/" + name); }
   fs::path Folder() const { return temp_.Path() / "app" / "skin"; }
   // Whatever lies outside the package folder, apart from the package.
   std::vector<std::string> Outside() const {
@@ -80,7 +81,7 @@ TEST_F(UnzipPackageTest, WholePackageArrivesWithItsFolders) {
 TEST_F(UnzipPackageTest, EmptyArchiveSucceedsAndMissingOrBrokenOnesFailWithoutCreatingAnything) {
   EXPECT_TRUE(Unzip({}));
   EXPECT_FALSE(fs::exists(Folder()));
-  WriteFileBytes(temp_.Dir() + "app/skin.zip", "PK\x05\x06 not really");
+  WriteFile(temp_.Dir() + "app/skin.zip", "PK\x05\x06 not really");
   EXPECT_FALSE(Unpack(temp_.Dir() + "app\\skin.zip", temp_.Dir() + "app\\skin"));
   EXPECT_FALSE(Unpack(temp_.Dir() + "app\\none.zip", temp_.Dir() + "app\\skin"));
   EXPECT_FALSE(fs::exists(Folder()));
@@ -118,8 +119,8 @@ TEST_F(UnzipPackageTest, ArchiveFromDebiansZipToolKeepsContentModeAndTime) {
   if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "no zip tool";
   const fs::path source = temp_.Path() / "src";
   fs::create_directories(source / "g00");
-  WriteFileBytes((source / "g00" / "f.txt").string(), std::string(20000, 'f'));
-  WriteFileBytes((source / "top.txt").string(), "top");
+  WriteFile((source / "g00" / "f.txt").string(), std::string(20000, 'f'));
+  WriteFile((source / "top.txt").string(), "top");
   fs::permissions(source / "top.txt", fs::perms(0640));
   fs::last_write_time(source / "top.txt", fs::file_time_type::clock::now() - std::chrono::hours(9600));
   const std::string command =

@@ -6,21 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_builder.h"
+#include "support/zip_builder.h"
 #include "archive/zip_reader.h"
 #include "platform/encoding.h"
+#include "support/file_support.h"
 #include "support/temp_folder.h"
 
 namespace velmora::archive {
 namespace {
 
-using velmora::testing::ReadFileBytes;
-using velmora::testing::WriteFileBytes;
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 
 TEST(WritePackage, EntriesAreSortedWithSlashesAndKeepTheirTimes) {
   velmora::testing::TempFolder temp;
-  WriteFileBytes(temp.Dir() + "b", "second");
-  WriteFileBytes(temp.Dir() + "a", "first");
+  WriteFile(temp.Dir() + "b", "second");
+  WriteFile(temp.Dir() + "a", "first");
   constexpr std::uint64_t kSecond = 10000000;
   // 2026-12-08 10:30:14 UTC and the last second the extended timestamp holds.
   const std::uint64_t times[] = {13441199414 * kSecond + 1234, 13791957247 * kSecond};
@@ -29,7 +30,7 @@ TEST(WritePackage, EntriesAreSortedWithSlashesAndKeepTheirTimes) {
   ASSERT_TRUE(WritePackage(velmora::platform::Utf8ToWide(temp.Dir() + "one.zip"), sources));
   std::swap(sources[0], sources[1]);
   ASSERT_TRUE(WritePackage(velmora::platform::Utf8ToWide(temp.Dir() + "two.zip"), sources));
-  EXPECT_EQ(ReadFileBytes(temp.Dir() + "one.zip"), ReadFileBytes(temp.Dir() + "two.zip"));
+  EXPECT_EQ(ReadFile(temp.Dir() + "one.zip"), ReadFile(temp.Dir() + "two.zip"));
 
   ZipResult result = ZipOk;
   std::unique_ptr<ZipReader> reader = ZipReader::Open(folder + u"one.zip", &result);
@@ -44,7 +45,7 @@ TEST(WritePackage, EntriesAreSortedWithSlashesAndKeepTheirTimes) {
   }
   ASSERT_EQ(reader->SetTargetFolder(folder + u"out"), ZipOk);
   EXPECT_EQ(reader->ExtractEntry(1, u"img/z.png"), ZipOk);
-  EXPECT_EQ(ReadFileBytes(temp.Dir() + "out/img/z.png"), "second");
+  EXPECT_EQ(ReadFile(temp.Dir() + "out/img/z.png"), "second");
 }
 
 }  // namespace

@@ -11,20 +11,21 @@
 #include <vector>
 
 #include "archive/entry_description.h"
-#include "archive/zip_builder.h"
 #include "platform/encoding.h"
+#include "support/file_support.h"
 #include "support/temp_folder.h"
+#include "support/zip_builder.h"
 
 namespace velmora::archive {
 namespace {
 
 namespace fs = std::filesystem;
 using velmora::testing::ExtraBlock;
-using velmora::testing::ReadFileBytes;
+using velmora::testing::ReadFile;
 using velmora::testing::TempFolder;
 using velmora::testing::TestEntry;
 using velmora::testing::TimestampBlock;
-using velmora::testing::WriteFileBytes;
+using velmora::testing::WriteFile;
 using velmora::testing::WriteZip;
 
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
@@ -37,9 +38,9 @@ class ZipReaderTest : public ::testing::Test {
   std::unique_ptr<ZipReader> OpenWith(const std::vector<TestEntry>& entries, Patch patch) {
     const std::string zip = temp_.Dir() + "p.zip";
     EXPECT_TRUE(WriteZip(zip, entries));
-    std::string bytes = ReadFileBytes(zip);
+    std::string bytes = ReadFile(zip);
     patch(bytes);
-    WriteFileBytes(zip, bytes);
+    WriteFile(zip, bytes);
     ZipResult result = ZipCannotOpen;
     auto reader = ZipReader::Open(Wide(zip), &result);
     EXPECT_EQ(result, ZipOk);
@@ -102,8 +103,8 @@ TEST_F(ZipReaderTest, EntriesAreFoundInAnyOrderAndTheNameArgumentDecidesThePlace
   }
   EXPECT_EQ(reader->ExtractEntry(3, u"sub\\third.txt"), ZipOk);
   EXPECT_EQ(reader->ExtractEntry(1, u"first.txt"), ZipOk);
-  EXPECT_EQ(ReadFileBytes(Out() + "/sub/third.txt"), "data 3");
-  EXPECT_EQ(ReadFileBytes(Out() + "/first.txt"), "data 1");
+  EXPECT_EQ(ReadFile(Out() + "/sub/third.txt"), "data 3");
+  EXPECT_EQ(ReadFile(Out() + "/first.txt"), "data 1");
 }
 
 TEST_F(ZipReaderTest, NamesLeavingTheTargetOrTooLongAreRefusedWithoutWriting) {
@@ -189,11 +190,11 @@ TEST_F(ZipReaderTest, DosStampIsLocalTimeAndTheTimestampBlockOverridesIt) {
 
 TEST_F(ZipReaderTest, ExtractingOverAnExistingFileReplacesItsContent) {
   fs::create_directories(OutPath());
-  WriteFileBytes(Out() + "/x.txt", "a much longer old content");
+  WriteFile(Out() + "/x.txt", "a much longer old content");
   auto reader = OpenWith({{"x.txt", "new"}});
   ASSERT_TRUE(reader);
   EXPECT_EQ(Extract(*reader, 0), ZipOk);
-  EXPECT_EQ(ReadFileBytes(Out() + "/x.txt"), "new");
+  EXPECT_EQ(ReadFile(Out() + "/x.txt"), "new");
 }
 
 TEST_F(ZipReaderTest, EncryptedEntryGivesPasswordMismatchAndLeavesAnEmptyFile) {
@@ -245,7 +246,7 @@ TEST_F(ZipReaderTest, DamagedHeadersFailTheDescription) {
 }
 
 TEST_F(ZipReaderTest, MissingOrForeignFilesCannotBeOpened) {
-  WriteFileBytes(temp_.Dir() + "text.zip", std::string(1000, 't'));
+  WriteFile(temp_.Dir() + "text.zip", std::string(1000, 't'));
   for (const std::string& path : {temp_.Dir() + "none.zip", temp_.Dir() + "text.zip", temp_.Dir()}) {
     ZipResult result = ZipOk;
     EXPECT_FALSE(ZipReader::Open(Wide(path), &result));
@@ -262,7 +263,7 @@ TEST_F(ZipReaderTest, DefaultTargetIsTheCurrentFolderAndCloseEndsTheReader) {
   ASSERT_TRUE(reader);
   EXPECT_EQ(Extract(*reader, 0), ZipOk);
   fs::current_path(before);
-  EXPECT_EQ(ReadFileBytes(temp_.Dir() + "here.txt"), "here");
+  EXPECT_EQ(ReadFile(temp_.Dir() + "here.txt"), "here");
   EXPECT_EQ(reader->Close(), ZipOk);
   ZipEntryInfo info;
   EXPECT_EQ(reader->GetEntry(0, &info), ZipBadArgument);

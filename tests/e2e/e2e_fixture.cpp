@@ -8,6 +8,8 @@
 
 #include <sstream>
 
+#include "diagnostics/messages.h"
+
 namespace velmora::e2e {
 
 void UpdaterTest::SetUp() {
@@ -94,6 +96,55 @@ std::vector<pid_t> UpdaterTest::HostStarts() const {
   long pid = 0;
   while (in >> pid) pids.push_back(static_cast<pid_t>(pid));
   return pids;
+}
+
+std::map<std::string, std::string> UpdaterTest::RecordedVersions() const {
+  std::map<std::string, std::string> versions;
+  for (const Attributes& file : ReadFileElements(ReadFile(App("UpdateList.xml")))) {
+    versions[AttributeValue(file, "Name")] = AttributeValue(file, "Ver");
+  }
+  return versions;
+}
+
+bool UpdaterTest::AnUpdaterRuns() const {
+  for (pid_t pid : ProcessesRunningFrom(app_)) {
+    if (ExecutableOf(pid) == App("Velmora")) return true;
+  }
+  return false;
+}
+
+UpdaterTest::Snapshot UpdaterTest::TakeSnapshot() const {
+  Snapshot files;
+  for (const std::string& name : ListFiles(app_)) {
+    if (name.rfind("log/", 0) != 0 && name.rfind("temp/", 0) != 0) files[name] = ReadFile(App(name));
+  }
+  return files;
+}
+
+void UpdaterTest::ExpectFailedRun(const Snapshot& before, const std::vector<std::string>& errors) {
+  const std::vector<LogLine> log = Log();
+  std::vector<std::string> logged;
+  for (const std::string& error : MessagesAt(log, "ERROR")) logged.push_back(NormalizeSlashes(error));
+  std::vector<std::string> expected;
+  for (const std::string& error : errors) expected.push_back(NormalizeSlashes(error));
+  EXPECT_EQ(logged, expected) << DescribeLog(log);
+  EXPECT_EQ(CountMessage(log, diagnostics::kUpdateFinished), 0);
+
+  // Names only: the contents are binaries too large to print.
+  const Snapshot after = TakeSnapshot();
+  std::vector<std::string> changed;
+  for (const auto& [name, content] : before) {
+    const auto now = after.find(name);
+    if (now == after.end() || now->second != content) changed.push_back(name);
+  }
+  for (const auto& [name, content] : after) {
+    if (before.count(name) == 0) changed.push_back(name);
+  }
+  EXPECT_EQ(changed, std::vector<std::string>{}) << "files changed by the failed run";
+
+  EXPECT_TRUE(IsAlive(hostPid_)) << "the host was stopped";
+  EXPECT_FALSE(WaitUntil([&] { return HostStarts().size() > 1 || AnUpdaterRuns(); }, 0.5))
+      << "a host or an updater was started";
 }
 
 bool UpdaterTest::WaitForHostStarts(std::size_t count, double seconds) const {

@@ -5,14 +5,19 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "diagnostics/messages.h"
-#include "e2e/e2e_support.h"
-#include "e2e/process_support.h"
+#include "support/file_support.h"
+#include "support/process_support.h"
+#include "support/zip_builder.h"
 
 namespace velmora::e2e {
+
+// The files, lists, log lines, zips, processes and servers of tests/support.
+using namespace velmora::testing;
 
 // One file of a release: its list key (backslashes, possibly doubled), its
 // version and content. The list announces the content's size unless `size`
@@ -61,6 +66,19 @@ class UpdaterTest : public ::testing::Test {
                 lines.end());
     return lines;
   }
+  // The version recorded for each name in the local list.
+  std::map<std::string, std::string> RecordedVersions() const;
+  // True while an updater runs from the installation.
+  bool AnUpdaterRuns() const;
+
+  // Every regular file of the installation with its content, except the log
+  // and download folders: what a failed run must leave exactly as it was.
+  using Snapshot = std::map<std::string, std::string>;
+  Snapshot TakeSnapshot() const;
+  // Checks a run that failed: it logged exactly `errors` (paths compared with
+  // either separator), never reported a finished update, changed no file of
+  // `before`, and left the host given by hostPid_ running and unrestarted.
+  void ExpectFailedRun(const Snapshot& before, const std::vector<std::string>& errors);
   // The pids recorded by every start of the host, in order.
   std::vector<pid_t> HostStarts() const;
   bool WaitForHostStarts(std::size_t count, double seconds = 10) const;

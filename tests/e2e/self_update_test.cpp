@@ -11,14 +11,6 @@ namespace msg = velmora::diagnostics;
 
 class SelfUpdate : public UpdaterTest {
  protected:
-  // True while a process runs the installed updater.
-  bool AnUpdaterRuns() const {
-    for (pid_t pid : ProcessesRunningFrom(app_)) {
-      if (ExecutableOf(pid) == App("Velmora")) return true;
-    }
-    return false;
-  }
-
   // Runs the updater and checks that the self-update began, fetched its file
   // and then ended with the given error.
   void ExpectSelfUpdateEndsWith(const char* error) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "manifest/temp_folder.h"
+#include "manifest/list_text.h"
 
 namespace velmora::manifest {
 namespace {
@@ -167,12 +167,12 @@ TEST_F(ReadUpdateListTest, MissingApplicationIsNoErrorButMissingUpdaterOrFilesIs
   EXPECT_FALSE(ReadDocument("<velmorar><Updater/>" + entries + "</velmorar>"));
   EXPECT_FALSE(ReadDocument("<Velmorar><Updater/>" + entries));  // not well formed
   EXPECT_FALSE(ReadDocument(""));
-  EXPECT_FALSE(ReadUpdateList(folder_.Path("absent.xml"), table_, entryPoint_));
+  EXPECT_FALSE(ReadUpdateList(folder_.File("absent.xml"), table_, entryPoint_));
 }
 
 TEST_F(ReadUpdateListTest, BackslashPathsAreHandedToTheLibraryNatively) {
   folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  std::u16string path = folder_.Path("UpdateList.xml");
+  std::u16string path = folder_.File("UpdateList.xml");
 #ifndef _WIN32
   // The updater forms its paths with backslashes on every platform.
   for (char16_t& c : path) {
@@ -211,7 +211,7 @@ TEST_F(ReadApplicationVersionTest, MissingElementsOrUnloadableFileGiveEmptyText)
   EXPECT_EQ(Read("<Velmorar><Version>1</Version></Velmorar>"), "");
   EXPECT_EQ(Read("<Other><Application><Version>1</Version></Application></Other>"), "");
   EXPECT_EQ(Read("<Velmorar><Application><Version>1</Version>"), "");
-  EXPECT_EQ(ReadApplicationVersion(folder_.Path("absent.xml")), "");
+  EXPECT_EQ(ReadApplicationVersion(folder_.File("absent.xml")), "");
 }
 
 TEST_F(ReadApplicationVersionTest, ByteOrderMarkIsSkipped) {

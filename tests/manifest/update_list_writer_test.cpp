@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "manifest/temp_folder.h"
+#include "manifest/list_text.h"
 
 namespace velmora::manifest {
 namespace {
@@ -25,8 +25,8 @@ FileEntry Entry(const std::string& name, const std::string& version, bool isNew)
 
 class UpdateListWriterTest : public ::testing::Test {
  protected:
-  std::u16string LocalPath() const { return folder_.Path("UpdateList.xml"); }
-  std::u16string RemotePath() const { return folder_.Path("remote.xml"); }
+  std::u16string LocalPath() const { return folder_.File("UpdateList.xml"); }
+  std::u16string RemotePath() const { return folder_.File("remote.xml"); }
   OpenResult Open() { return writer_.OpenForWriteBack(LocalPath(), RemotePath()); }
   FileTable ReadLocal() {
     FileTable table;
@@ -173,7 +173,7 @@ TEST_F(UpdateListWriterTest, SaveLeavesNoTemporaryFileBehind) {
   ASSERT_EQ(Open(), OpenResult::kOk);
   ASSERT_TRUE(writer_.Save());
   std::size_t count = 0;
-  for (const auto& item : std::filesystem::directory_iterator(folder_.root())) {
+  for (const auto& item : std::filesystem::directory_iterator(folder_.Path())) {
     (void)item;
     ++count;
   }
@@ -186,7 +186,7 @@ TEST_F(UpdateListWriterTest, FailedSaveLeavesTheOldListUntouched) {
   ASSERT_EQ(Open(), OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("b", "2", true));
   // A folder where the temporary file would go makes the write fail.
-  std::filesystem::create_directory(folder_.root() / "UpdateList.xml.tmp");
+  std::filesystem::create_directory(folder_.Path() / "UpdateList.xml.tmp");
   EXPECT_FALSE(writer_.Save());
   EXPECT_EQ(folder_.Read("UpdateList.xml"), original);
 }
@@ -194,7 +194,7 @@ TEST_F(UpdateListWriterTest, FailedSaveLeavesTheOldListUntouched) {
 TEST_F(UpdateListWriterTest, SaveKeepsThePermissionsOfTheOldList) {
   namespace fs = std::filesystem;
   folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  const fs::path list = folder_.root() / "UpdateList.xml";
+  const fs::path list = folder_.Path() / "UpdateList.xml";
   const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   fs::permissions(list, mode);
   ASSERT_EQ(Open(), OpenResult::kOk);

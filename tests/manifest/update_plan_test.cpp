@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "manifest/temp_folder.h"
+#include "manifest/list_text.h"
 
 namespace velmora::manifest {
 namespace {
@@ -72,7 +72,7 @@ class ShouldRunUpdateTest : public ::testing::Test {
   bool Decide(const char* localVersion, const char* remoteVersion) {
     if (localVersion != nullptr) folder_.Write("local.xml", ListWithFiles("", localVersion));
     if (remoteVersion != nullptr) folder_.Write("remote.xml", ListWithFiles("", remoteVersion));
-    return ShouldRunUpdate(folder_.Path("local.xml"), folder_.Path("remote.xml"));
+    return ShouldRunUpdate(folder_.File("local.xml"), folder_.File("remote.xml"));
   }
   TempFolder folder_;
 };
@@ -85,7 +85,7 @@ TEST_F(ShouldRunUpdateTest, MissingLocalVersionRunsWithoutLookingAtTheRemoteList
 TEST_F(ShouldRunUpdateTest, MissingRemoteVersionStopsTheRun) {
   EXPECT_FALSE(Decide("1.0", ""));
   folder_.Write("remote.xml", "not xml");
-  EXPECT_FALSE(ShouldRunUpdate(folder_.Path("local.xml"), folder_.Path("remote.xml")));
+  EXPECT_FALSE(ShouldRunUpdate(folder_.File("local.xml"), folder_.File("remote.xml")));
 }
 
 TEST_F(ShouldRunUpdateTest, IdenticalTextsRunSoFilesCanChangeAlone) {

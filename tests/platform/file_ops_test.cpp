@@ -12,11 +12,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/encoding.h"
+#include "support/file_support.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
@@ -25,6 +24,8 @@ namespace velmora::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 using velmora::testing::TempFolder;
 
 constexpr char kHoldMarker[] = "VELMORA_FILE_OPS_HOLD";
@@ -47,16 +48,6 @@ struct HoldFileChild {
     ::_exit(0);
   }
 } holdFileChild;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // Reads from a descriptor until `count` bytes or the end arrived, waiting at
 // most `timeoutMs` in all.
@@ -92,7 +83,7 @@ class ReplaceInstalledFileTest : public ::testing::Test {
 TEST_F(ReplaceInstalledFileTest, NewFileArrivesWhereNothingWasInstalled) {
   WriteFile(IncomingFile(), "v2");
   EXPECT_TRUE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
-  EXPECT_EQ(ReadAll(InstalledFile()), "v2");
+  EXPECT_EQ(ReadFile(InstalledFile()), "v2");
   EXPECT_FALSE(fs::exists(IncomingFile()));
   EXPECT_FALSE(fs::exists(RetiredFile()));
 }
@@ -102,15 +93,15 @@ TEST_F(ReplaceInstalledFileTest, InstalledFileIsRetiredInPlaceOfAnEarlierRetired
   WriteFile(InstalledFile(), "v1");
   WriteFile(IncomingFile(), "v2");
   EXPECT_TRUE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
-  EXPECT_EQ(ReadAll(InstalledFile()), "v2");
-  EXPECT_EQ(ReadAll(RetiredFile()), "v1");
+  EXPECT_EQ(ReadFile(InstalledFile()), "v2");
+  EXPECT_EQ(ReadFile(RetiredFile()), "v1");
   EXPECT_FALSE(fs::exists(IncomingFile()));
 }
 
 TEST_F(ReplaceInstalledFileTest, MissingNewFileLeavesTheInstalledFileInPlace) {
   WriteFile(InstalledFile(), "v1");
   EXPECT_FALSE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
-  EXPECT_EQ(ReadAll(InstalledFile()), "v1");
+  EXPECT_EQ(ReadFile(InstalledFile()), "v1");
   EXPECT_FALSE(fs::exists(RetiredFile()));
 }
 
@@ -120,8 +111,8 @@ TEST_F(ReplaceInstalledFileTest, InstalledFileThatCannotBeRetiredIsNeitherOverwr
   WriteFile(InstalledFile(), "v1");
   WriteFile(IncomingFile(), "v2");
   EXPECT_FALSE(ReplaceInstalledFile(Retired(), Installed(), Incoming()));
-  EXPECT_EQ(ReadAll(InstalledFile()), "v1");
-  EXPECT_EQ(ReadAll(IncomingFile()), "v2");
+  EXPECT_EQ(ReadFile(InstalledFile()), "v1");
+  EXPECT_EQ(ReadFile(IncomingFile()), "v2");
 }
 
 TEST_F(ReplaceInstalledFileTest, NewFileTakesOverThePermissionBitsAndANonAsciiRetiredPathWorks) {
@@ -132,7 +123,7 @@ TEST_F(ReplaceInstalledFileTest, NewFileTakesOverThePermissionBitsAndANonAsciiRe
   fs::permissions(IncomingFile(), fs::perms(0600));
   EXPECT_TRUE(ReplaceInstalledFile(retired, Installed(), Incoming()));
   EXPECT_EQ(fs::status(InstalledFile()).permissions() & fs::perms::all, fs::perms(0750));
-  EXPECT_EQ(ReadAll(temp_.Path() / ".RECYCLER" / u8"\u00e9t\u00e9.bin"), "v1");
+  EXPECT_EQ(ReadFile(temp_.Path() / ".RECYCLER" / u8"\u00e9t\u00e9.bin"), "v1");
 }
 
 TEST_F(ReplaceInstalledFileTest, FileHeldOpenByAnotherProcessIsReplaced) {
@@ -168,8 +159,8 @@ TEST_F(ReplaceInstalledFileTest, FileHeldOpenByAnotherProcessIsReplaced) {
   ::waitpid(child, &status, 0);
 
   EXPECT_TRUE(replaced);
-  EXPECT_EQ(ReadAll(InstalledFile()), "new content");
-  EXPECT_EQ(ReadAll(RetiredFile()), "old content");
+  EXPECT_EQ(ReadFile(InstalledFile()), "new content");
+  EXPECT_EQ(ReadFile(RetiredFile()), "old content");
   EXPECT_EQ(seenByChild, "old content");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
@@ -209,7 +200,7 @@ TEST_F(DeleteDirectoryTreeTest, LinksAreRemovedWithoutTouchingWhatTheyPointTo) {
   // Nor when the folder given is itself a link.
   fs::create_directory_symlink(outside, temp_.Path() / "link");
   DeleteDirectoryTree(Utf8ToWide(temp_.Dir() + "link\\"));
-  EXPECT_EQ(ReadAll(outside / "deep" / "keep.txt"), "keep");
+  EXPECT_EQ(ReadFile(outside / "deep" / "keep.txt"), "keep");
 }
 
 TEST(CheckFileSize, ZeroAcceptsAnyExistingFileOtherwiseOnlyTheExactSize) {

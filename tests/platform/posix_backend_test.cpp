@@ -19,24 +19,18 @@
 #include "platform/file_system.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
+#include "support/file_support.h"
 #include "support/temp_folder.h"
 
 namespace velmora::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 using velmora::testing::TempFolder;
 
 std::u16string Wide(const fs::path& path) { return Utf8ToWide(path.string()); }
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Waits, bounded, for a condition another process makes true.
 template <typename Condition>
@@ -103,14 +97,14 @@ TEST(StartProgram, StartsDetachedWithSplitArgumentsAndTheExecuteBit) {
   TempFolder temp;
   const fs::path script = temp.Path() / "host";
   const fs::path out = temp.Path() / "out.txt";
-  WriteAll(script, "#!/bin/sh\nprintf '%s|' \"$@\" > \"" + out.string() + ".tmp\"\n"
+  WriteFile(script, "#!/bin/sh\nprintf '%s|' \"$@\" > \"" + out.string() + ".tmp\"\n"
                    "ps -o sid= -p $$ | tr -d ' ' >> \"" + out.string() + ".tmp\"\n"
                    "mv \"" + out.string() + ".tmp\" \"" + out.string() + "\"\n");
   fs::permissions(script, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
   ASSERT_TRUE(StartProgram(Wide(script), u"start \"http://h/a b/\" 0"));
   ASSERT_TRUE(WaitFor([&] { return fs::exists(out); }));
-  const std::string text = ReadAll(out);
+  const std::string text = ReadFile(out);
   EXPECT_EQ(text.substr(0, text.rfind('|') + 1), "start|http://h/a b/|0|");
   EXPECT_NE(text.substr(text.rfind('|') + 1), std::to_string(::getsid(0)) + "\n");  // its own session
   const auto perms = fs::status(script).permissions();
@@ -127,19 +121,19 @@ TEST(StartProgram, ReportsAProgramThatCannotStart) {
 TEST(MoveFileReplacing, MovesAFileAnotherProcessHasOpen) {
   TempFolder temp;
   const fs::path installed = temp.Path() / "app.bin";
-  WriteAll(installed, "old");
+  WriteFile(installed, "old");
   const pid_t reader = ForkSleeper([&] { static std::ifstream keep(installed); });
-  WriteAll(temp.Path() / "new.bin", "new");
+  WriteFile(temp.Path() / "new.bin", "new");
   EXPECT_TRUE(MoveFileReplacing(Wide(installed), Wide(temp.Path() / "retired.bin")));
   EXPECT_TRUE(MoveFileReplacing(Wide(temp.Path() / "new.bin"), Wide(installed)));
   KillAndReap(reader);
-  EXPECT_EQ(ReadAll(installed), "new");
-  EXPECT_EQ(ReadAll(temp.Path() / "retired.bin"), "old");
+  EXPECT_EQ(ReadFile(installed), "new");
+  EXPECT_EQ(ReadFile(temp.Path() / "retired.bin"), "old");
 }
 
 TEST(MoveFileReplacing, NeverReplacesAFolder) {
   TempFolder temp;
-  WriteAll(temp.Path() / "f", "x");
+  WriteFile(temp.Path() / "f", "x");
   fs::create_directory(temp.Path() / "d");
   EXPECT_FALSE(MoveFileReplacing(Wide(temp.Path() / "f"), Wide(temp.Path() / "d")));
   EXPECT_TRUE(fs::exists(temp.Path() / "f"));
@@ -148,7 +142,7 @@ TEST(MoveFileReplacing, NeverReplacesAFolder) {
 TEST(FolderSearch, ListsDotEntriesAndReportsLinksAsLinks) {
   TempFolder temp;
   fs::create_directory(temp.Path() / "sub");
-  WriteAll(temp.Path() / "file", "x");
+  WriteFile(temp.Path() / "file", "x");
   fs::create_directory_symlink(temp.Path() / "sub", temp.Path() / "link");
   FolderSearch search;
   ASSERT_TRUE(search.Start(Wide(temp.Path()) + u"\\*.*"));
@@ -170,7 +164,7 @@ TEST(FolderSearch, ListsDotEntriesAndReportsLinksAsLinks) {
 
 TEST(FileCalls, SizeAttributesAndFolders) {
   TempFolder temp;
-  WriteAll(temp.Path() / "f", std::string(1234, 'x'));
+  WriteFile(temp.Path() / "f", std::string(1234, 'x'));
   std::uint32_t size = 0;
   EXPECT_TRUE(ReadFileSize32(Wide(temp.Path() / "f"), &size));
   EXPECT_EQ(size, 1234u);

@@ -24,6 +24,13 @@ class TempFolder {
   const std::filesystem::path& Path() const { return path_; }
   // The folder as the updater's core writes paths: with a trailing separator.
   std::string Dir() const { return path_.string() + "/"; }
+  // The path of `name` inside the folder, as the updater forms paths.
+  std::u16string File(const std::string& name) const;
+  // Writes (replaces) the file `name`, creating missing folders; its path.
+  std::u16string Write(const std::string& name, const std::string& content) const;
+  // The content of `name`; empty when it cannot be read.
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
 
  private:
   static std::filesystem::path MakeTemp(std::string& pattern);

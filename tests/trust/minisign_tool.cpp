@@ -3,10 +3,13 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+
+#include "support/file_support.h"
 
 namespace velmora::trust::testing {
 namespace {
+
+using velmora::testing::ReadFile;
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -14,11 +17,6 @@ std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -35,7 +33,7 @@ bool Minisign::MakeKey(const std::string& name) {
 }
 
 std::string Minisign::PublicKeyFile(const std::string& name) const {
-  return ReadAll(folder_.Path() / (name + ".pub"));
+  return ReadFile(folder_.Path() / (name + ".pub"));
 }
 
 std::string Minisign::Sign(const std::string& name, const std::string& message,
@@ -46,7 +44,7 @@ std::string Minisign::Sign(const std::string& name, const std::string& message,
            (legacy ? " -l" : ""))) {
     return "";
   }
-  return ReadAll(folder_.Path() / "message.minisig");
+  return ReadFile(folder_.Path() / "message.minisig");
 }
 
 std::vector<std::uint8_t> DecodeBase64(const std::string& text) {

@@ -38,7 +38,9 @@ std::string ExtraBlock(const char tag[2], const std::string& data);
 // An extended-timestamp ("UT") block with the flags and the given times.
 std::string TimestampBlock(unsigned flags, const std::vector<std::int32_t>& times);
 
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
+// A zip archive with stored (uncompressed) entries, made on a Unix host with
+// mode 0644 for files; a name ending in "/" is a folder entry (mode 0755).
+// Empty when minizip refuses the entries.
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries);
 
 }  // namespace velmora::testing

@@ -1,11 +1,10 @@
 // Writes test archives with minizip's zip writer.
-#include "archive/zip_builder.h"
-
-#include <fstream>
-#include <iterator>
+#include "support/zip_builder.h"
 
 #include <zip.h>
 #include <zlib.h>
+
+#include "support/file_support.h"
 
 namespace velmora::testing {
 
@@ -56,13 +55,20 @@ std::string TimestampBlock(unsigned flags, const std::vector<std::int32_t>& time
   return ExtraBlock("UT", data);
 }
 
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  constexpr std::uint32_t kUnixHost = 3;
+  std::vector<TestEntry> zipEntries;
+  for (const auto& [name, content] : entries) {
+    const bool isFolder = !name.empty() && name.back() == '/';
+    // The mode sits in the high half of the attributes; 0x10 is the DOS folder bit.
+    const std::uint32_t attributes = isFolder ? (040755u << 16) | 0x10u : 0100644u << 16;
+    zipEntries.push_back(TestEntry(name, content, kUnixHost, attributes).Stored());
+  }
+  const std::string folder = MakeTempFolder("velmora-zip");
+  const std::string path = folder + "/package.zip";
+  const std::string archive = WriteZip(path, zipEntries) ? ReadFile(path) : std::string();
+  RemoveTree(folder);
+  return archive;
 }
 
 }  // namespace velmora::testing

@@ -1,5 +1,5 @@
-// Files, update lists, zip packages and log lines for the end-to-end tests.
-#include "e2e/e2e_support.h"
+// Files, update lists and log lines for the tests.
+#include "support/file_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -15,7 +14,7 @@
 #include <functional>
 #include <sstream>
 
-namespace velmora::e2e {
+namespace velmora::testing {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -199,91 +198,6 @@ std::string KeyToPath(std::string key) {
   return collapsed;
 }
 
-namespace {
-
-std::uint32_t Crc32(const std::string& data) {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char byte : data) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-void Put16(std::string& out, std::uint32_t value) {
-  out += static_cast<char>(value & 0xFF);
-  out += static_cast<char>((value >> 8) & 0xFF);
-}
-
-void Put32(std::string& out, std::uint32_t value) {
-  Put16(out, value & 0xFFFF);
-  Put16(out, value >> 16);
-}
-
-}  // namespace
-
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string archive;
-  std::string directory;
-  const std::uint32_t dosTime = (12u << 11) | (30u << 5);            // 12:30:00
-  const std::uint32_t dosDate = ((2026u - 1980u) << 9) | (12u << 5) | 8u;  // 2026-12-08
-  for (const auto& [name, content] : entries) {
-    const bool isFolder = !name.empty() && name.back() == '/';
-    const std::uint32_t crc = Crc32(content);
-    const std::uint32_t offset = static_cast<std::uint32_t>(archive.size());
-    const std::uint32_t size = static_cast<std::uint32_t>(content.size());
-    Put32(archive, 0x04034b50);
-    Put16(archive, 10);  // version needed
-    Put16(archive, 0);   // flags
-    Put16(archive, 0);   // stored
-    Put16(archive, dosTime);
-    Put16(archive, dosDate);
-    Put32(archive, crc);
-    Put32(archive, size);
-    Put32(archive, size);
-    Put16(archive, static_cast<std::uint32_t>(name.size()));
-    Put16(archive, 0);
-    archive += name;
-    archive += content;
-
-    Put32(directory, 0x02014b50);
-    Put16(directory, (3u << 8) | 30u);  // made by Unix, 3.0
-    Put16(directory, 10);
-    Put16(directory, 0);
-    Put16(directory, 0);
-    Put16(directory, dosTime);
-    Put16(directory, dosDate);
-    Put32(directory, crc);
-    Put32(directory, size);
-    Put32(directory, size);
-    Put16(directory, static_cast<std::uint32_t>(name.size()));
-    Put16(directory, 0);  // extra
-    Put16(directory, 0);  // comment
-    Put16(directory, 0);  // disk
-    Put16(directory, 0);  // internal attributes
-    Put32(directory, isFolder ? ((040755u << 16) | 0x10u) : (0100644u << 16));
-    Put32(directory, offset);
-    directory += name;
-  }
-  const std::uint32_t directoryOffset = static_cast<std::uint32_t>(archive.size());
-  archive += directory;
-  Put32(archive, 0x06054b50);
-  Put16(archive, 0);
-  Put16(archive, 0);
-  Put16(archive, static_cast<std::uint32_t>(entries.size()));
-  Put16(archive, static_cast<std::uint32_t>(entries.size()));
-  Put32(archive, static_cast<std::uint32_t>(directory.size()));
-  Put32(archive, directoryOffset);
-  Put16(archive, 0);
-  return archive;
-}
-
 std::string ReadLogBytes(const std::string& installDir) {
   std::string bytes;
   for (const std::string& name : ListFiles(installDir + "/log")) {
@@ -371,4 +285,4 @@ std::string NormalizeSlashes(std::string path) {
   return folded;
 }
 
-}  // namespace velmora::e2e
+}  // namespace velmora::testing

@@ -1,4 +1,4 @@
-// Processes and servers for the end-to-end tests: spawning with bounded waits, nginx, a stalling listener.
+// Processes and servers for the tests: spawning with bounded waits, nginx, a stalling listener.
 #pragma once
 
 #include <sys/types.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velmora::e2e {
+namespace velmora::testing {
 
 // Polls `condition` every few milliseconds until it holds or `seconds` pass.
 bool WaitUntil(const std::function<bool()>& condition, double seconds);
@@ -92,4 +92,4 @@ class Nginx {
 // True when a process could take the updater's single-instance lock now.
 bool InstanceLockIsFree();
 
-}  // namespace velmora::e2e
+}  // namespace velmora::testing

@@ -1,4 +1,4 @@
-// Files, update lists, zip packages and log lines for the end-to-end tests.
+// Files, update lists and log lines for the tests.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace velmora::e2e {
+namespace velmora::testing {
 
 // ---- files ----------------------------------------------------------------
 
@@ -52,12 +52,6 @@ std::string AttributeValue(const Attributes& attributes, const std::string& name
 // every backslash turned into a slash.
 std::string KeyToPath(std::string key);
 
-// ---- zip packages ---------------------------------------------------------
-
-// A zip archive with stored (uncompressed) entries, made on a Unix host with
-// mode 0644 for files; a name ending in "/" is a folder entry.
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries);
-
 // ---- the daily log --------------------------------------------------------
 
 struct LogLine {
@@ -85,4 +79,4 @@ std::string DescribeLog(const std::vector<LogLine>& log);
 // so a path the updater logs can be compared with a native one.
 std::string NormalizeSlashes(std::string path);
 
-}  // namespace velmora::e2e
+}  // namespace velmora::testing

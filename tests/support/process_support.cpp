@@ -1,5 +1,5 @@
-// Processes and servers for the end-to-end tests: spawning with bounded waits, nginx, a stalling listener.
-#include "e2e/process_support.h"
+// Processes and servers for the tests: spawning with bounded waits, nginx, a stalling listener.
+#include "support/process_support.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -19,9 +19,9 @@
 #include <sstream>
 #include <thread>
 
-#include "e2e/e2e_support.h"
+#include "support/file_support.h"
 
-namespace velmora::e2e {
+namespace velmora::testing {
 
 bool WaitUntil(const std::function<bool()>& condition, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() +
@@ -262,4 +262,4 @@ bool InstanceLockIsFree() {
   return free;
 }
 
-}  // namespace velmora::e2e
+}  // namespace velmora::testing
