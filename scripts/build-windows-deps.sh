@@ -142,46 +142,50 @@ if is_complete "$prefix" "$key"; then
   exit 0
 fi
 
-# ---------------------------------------------------------------- fetch and unpack
+# ---------------------------------------------------------------- fetch, unpack, build
+# The staging folder is named after the key, so a run that was interrupted
+# resumes: each library is marked only once its install has finished, and
+# unmarked leftovers are built again. One run at a time per key.
+mkdir -p "$cache"
+exec 9>"$prefix.lock"
+flock -w 3600 9 || die "another build holds $prefix.lock"
+if is_complete "$prefix" "$key"; then echo "$prefix"; exit 0; fi
 say "building into $prefix"
 printf '%s\n' "$key" | sed 's/^/  /' >&2
 downloads="$work/downloads"
-mkdir -p "$downloads" "$cache"
-# apt drops privileges to _apt for downloads when it may write the folder
+stage="$prefix.partial"
+builds="$work/$(basename "$prefix")"
+mkdir -p "$downloads" "$stage/lib/pkgconfig" "$builds"
+# apt drops privileges to _apt for downloads when that user may write the folder
 chown _apt "$downloads" 2>/dev/null || true
-stage="$prefix.stage.$$"
-builds="$work/build.$$"
-trap 'rm -rf "$stage" "$builds"' EXIT
-mkdir -p "$stage" "$builds"
 
 upstream() { local v=${1#*:}; echo "${v%-*}"; }  # 1:2.3-4 -> 2.3
-fetch() { # fetch PACKAGE SELECTOR: leaves the source tree in $builds/PACKAGE
-  local p=$1 sel=$2 up dsc tarball
+fetch() { # fetch PACKAGE SELECTOR: leaves a fresh source tree in $builds/PACKAGE
+  local p=$1 sel=$2 up dsc tarball top
   up=$(upstream "${version[$p]}")
   dsc="$downloads/${p}_${version[$p]#*:}.dsc"
   tarball=$(ls "$downloads/${p}_${up}".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n1 || true)
   if [ -z "$tarball" ]; then
     # A missing .debian.tar.xz beside a served tarball makes apt exit non-zero;
     # what counts is whether the tarball arrived.
-    (cd "$downloads" && apt-get source --download-only "$sel" >>"$downloads/apt-source.log" 2>&1) || true
+    (cd "$downloads" && flock "$fetch_lock" apt-get source --download-only "$sel" >>"$downloads/apt-source.log" 2>&1) || true
     tarball=$(ls "$downloads/${p}_${up}".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n1 || true)
     [ -n "$tarball" ] || { tail -n 5 "$downloads/apt-source.log" >&2; die "could not fetch the source of $p ($sel)"; }
   fi
+  rm -rf "$builds/$p" "$builds/$p.unpack"
   if [ -f "$dsc" ] && dpkg-source -x "$dsc" "$builds/$p" >/dev/null 2>&1; then
     return 0  # upstream tarball plus Debian's patches
   fi
   say "$p: building the upstream tarball without Debian's patches"
-  rm -rf "$builds/$p" && mkdir -p "$builds/$p"
-  tar -xf "$tarball" -C "$builds/$p" --strip-components=1
+  rm -rf "$builds/$p"
+  mkdir -p "$builds/$p.unpack"
+  tar -xf "$tarball" -C "$builds/$p.unpack"
+  top=$(find "$builds/$p.unpack" -mindepth 1 -maxdepth 1)
+  [ -d "$top" ] || die "$tarball does not hold exactly one top folder"
+  mv "$top" "$builds/$p"
+  rm -rf "$builds/$p.unpack"
 }
 
-fetch curl "curl=${version[curl]}"
-fetch tinyxml2 "tinyxml2=${version[tinyxml2]}"
-fetch minizip "minizip=${version[minizip]}"
-fetch libsodium "libsodium=${version[libsodium]}"
-fetch log4cpp "log4cpp/$log4cpp_suite"
-
-# ---------------------------------------------------------------- build
 cmake_build() { # cmake_build SOURCE ARGS...: configure, build, install into the stage
   local src=$1; shift
   cmake -S "$src" -B "$src/_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
@@ -206,31 +210,28 @@ autotools_build() { # autotools_build SOURCE ARGS...
     { tail -n 30 "$src/_build.log" >&2; die "build failed in $src"; }
 }
 
-t0=$(date +%s)
-say "curl ${version[curl]} (Schannel, zlib, HTTP only)"
-cmake_build "$builds/curl" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
-  -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
-  -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=ON \
-  -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF \
-  -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
-  -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_ZLIB=ON \
-  -DZLIB_INCLUDE_DIR="$sysroot/include" -DZLIB_LIBRARY="$sysroot/lib/libz.a" \
-  -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_ENABLE_EXPORT_TARGET=OFF
-say "tinyxml2 ${version[tinyxml2]}"
-cmake_build "$builds/tinyxml2" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF
-say "minizip ${version[minizip]}"
-autotools_build "$builds/minizip"
-say "libsodium ${version[libsodium]}"
-autotools_build "$builds/libsodium" --disable-dependency-tracking
-say "log4cpp ${version[log4cpp]}"
-# Its MinGW configuration turns int64_t into a macro for __int64, which breaks
-# every later <stdint.h> from current MinGW headers.
-sed -i 's|^#define int64_t __int64$|/* int64_t comes from <stdint.h> */|' \
-  "$builds/log4cpp/include/log4cpp/config-MinGW32.h"
-grep -q '^#define int64_t' "$builds/log4cpp/include/log4cpp/config-MinGW32.h" && die "log4cpp int64_t patch did not apply"
-cmake_build "$builds/log4cpp"
-mkdir -p "$stage/lib/pkgconfig"
-cat >"$stage/lib/pkgconfig/log4cpp.pc" <<EOF
+build_curl() { # TLS through Schannel, zlib, HTTP(S) only, no other optional feature
+  cmake_build "$1" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=ON \
+    -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF \
+    -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_ZLIB=ON \
+    -DZLIB_INCLUDE_DIR="$sysroot/include" -DZLIB_LIBRARY="$sysroot/lib/libz.a" \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_ENABLE_EXPORT_TARGET=OFF
+}
+build_tinyxml2() { cmake_build "$1" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF; }
+build_minizip() { autotools_build "$1"; }
+build_libsodium() { autotools_build "$1" --disable-dependency-tracking; }
+build_log4cpp() {
+  # Its MinGW configuration turns int64_t into a macro for __int64, which
+  # breaks every later <stdint.h> of current MinGW headers.
+  local config="$1/include/log4cpp/config-MinGW32.h"
+  sed -i 's|^#define int64_t __int64$|/* int64_t comes from <stdint.h> */|' "$config"
+  ! grep -q '^#define int64_t' "$config" || die "the int64_t line of $config was not patched"
+  cmake_build "$1"
+  # Its CMake build installs no pkg-config file.
+  cat >"$stage/lib/pkgconfig/log4cpp.pc" <<PC
 prefix=$stage
 libdir=\${prefix}/lib
 includedir=\${prefix}/include
@@ -240,8 +241,31 @@ Description: C++ logging library (static Windows build)
 Version: $(upstream "${version[log4cpp]}")
 Libs: -L\${libdir} -llog4cpp -lws2_32 -ladvapi32
 Cflags: -I\${includedir}
-EOF
-say "libraries built in $(( $(date +%s) - t0 )) s"
+PC
+}
+library() { # library PACKAGE SELECTOR
+  local p=$1 t
+  if [ -f "$stage/.built-$p" ]; then say "$p ${version[$p]}: built by an earlier run"; return; fi
+  say "$p ${version[$p]}"
+  t=$(date +%s)
+  fetch "$p" "$2"
+  "build_$p" "$builds/$p"
+  touch "$stage/.built-$p"
+  say "$p took $(( $(date +%s) - t )) s"
+}
+
+# curl's configure step runs one compiler check after another for minutes, so
+# curl builds beside the others, each of the two with one job.
+fetch_lock="$builds/.fetch.lock"
+jobs_total=$jobs
+jobs=$(( jobs_total > 1 ? jobs_total / 2 : 1 ))
+library curl "curl=${version[curl]}" &
+curl_job=$!
+library tinyxml2 "tinyxml2=${version[tinyxml2]}"
+library minizip "minizip=${version[minizip]}"
+library libsodium "libsodium=${version[libsodium]}"
+library log4cpp "log4cpp/$log4cpp_suite"
+wait "$curl_job" || die "curl was not built"
 
 # ---------------------------------------------------------------- pkg-config files
 # The prefix holds static libraries only, so what a shared build would keep
@@ -252,7 +276,8 @@ for pc in "$stage"/lib/pkgconfig/*.pc; do
   sed -i -e "s|$stage|\${pcfiledir}/../..|g" -e '/^Libs.private:/d' \
          -e "s|^\(Libs:.*\)\$|\1 $private|" "$pc"
 done
-sed -i 's|^\(Cflags:.*\)$|\1 -DSODIUM_STATIC|' "$stage/lib/pkgconfig/libsodium.pc"
+grep -q SODIUM_STATIC "$stage/lib/pkgconfig/libsodium.pc" ||
+  sed -i 's|^\(Cflags:.*\)$|\1 -DSODIUM_STATIC|' "$stage/lib/pkgconfig/libsodium.pc"
 grep -q CURL_STATICLIB "$stage/lib/pkgconfig/libcurl.pc" ||
   sed -i 's|^\(Cflags:.*\)$|\1 -DCURL_STATICLIB|' "$stage/lib/pkgconfig/libcurl.pc"
 for m in libcurl tinyxml2 minizip libsodium log4cpp; do
@@ -261,8 +286,10 @@ for m in libcurl tinyxml2 minizip libsodium log4cpp; do
 done
 if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi
 
+rm -f "$stage"/.built-*
 printf '%s\n' "$key" >"$stage/.velmora-complete"
 rm -rf "$prefix"
 mv "$stage" "$prefix"
+rm -rf "$builds"
 say "done: $prefix"
 echo "$prefix"

@@ -57,7 +57,21 @@ wait_for() {
   local deadline=$(( $(date +%s) + $1 )); shift
   until "$@"; do [ "$(date +%s)" -lt "$deadline" ] || return 1; sleep 0.2; done
 }
-wine_bounded() { timeout -k 5 "$@"; }  # wine_bounded SECONDS PROGRAM ARGS...
+# Extra environment for the Wine programs of the current scenario (its locale).
+wine_env=()
+# wine_bounded SECONDS ARGS...: runs wine64 ARGS, killed after SECONDS
+wine_bounded() { local seconds=$1; shift; env "${wine_env[@]}" timeout -k 5 "$seconds" "$wine" "$@"; }
+# True while an updater of this script runs: one whose command line names this
+# script's server (a restarted updater is not a child of this shell).
+updater_running() {
+  local f parts
+  for f in /proc/[0-9]*/cmdline; do
+    mapfile -d '' parts <"$f" 2>/dev/null || continue
+    [[ "${parts[*]}" == *Velmora.exe*"$base/"* ]] && return 0
+  done
+  return 1
+}
+no_updater_running() { ! updater_running; }
 
 failures=()   # the current scenario's failed checks
 # check DESCRIPTION COMMAND...: records DESCRIPTION as failed unless COMMAND succeeds
@@ -129,7 +143,7 @@ release_list() { # release_list NAME EXTRA-ENTRIES...: the list for new_release 
 start_host() {
   local dir="$vdrive/$1"; shift
   rm -f "$dir/host.pid"
-  timeout -k 5 300 "$wine" "V:\\$(basename "$dir")\\SampleHost.exe" "$@" </dev/null >/dev/null 2>&1 &
+  wine_bounded 300 "V:\\$(basename "$dir")\\SampleHost.exe" "$@" </dev/null >/dev/null 2>&1 &
   host_unix_pid=$!
   host_pid=""
   wait_for 30 test -s "$dir/host.pid" && host_pid=$(tr -d '\r\n' <"$dir/host.pid")
@@ -137,7 +151,7 @@ start_host() {
 }
 # run_updater INSTALL-WINDOWS-PATH URL HOST-PID: one bounded updater run
 run_updater() {
-  wine_bounded 120 "$wine" "$1\\Velmora.exe" start "$2" "$3" </dev/null >>"$work/updater.out" 2>&1
+  wine_bounded 120 "$1\\Velmora.exe" start "$2" "$3" </dev/null >>"$work/updater.out" 2>&1
 }
 
 # ------------------------------------------------------------------ nginx
@@ -258,11 +272,13 @@ scenario_killed_run() {
   head -c 3000000 /dev/urandom >"$r/big.bin"
   release_list killed "$(entry "$r" big.bin 2.0)"
   check "host started" start_host killed 120 || return
-  timeout -k 5 120 "$wine" 'V:\killed\Velmora.exe' start "$base/slow/killed/" "$host_pid" </dev/null >/dev/null 2>&1 &
+  # wine64 becomes the Windows process itself, so this pid is the updater's
+  "$wine" 'V:\killed\Velmora.exe' start "$base/slow/killed/" "$host_pid" </dev/null >/dev/null 2>&1 &
   local updater=$!
   check "slow download under way" wait_for 40 test -s "$d/temp/big.bin"
   kill -KILL "$updater" 2>/dev/null
   wait "$updater" 2>/dev/null
+  check "killed updater gone" wait_for 10 no_updater_running
   check "nothing installed by the killed run" grep -q "version 1" "$d/core.dll"
   check "host still running after the kill" kill -0 "$host_unix_pid"
   check "good run ended in time" run_updater 'V:\killed' "$base/killed/" "$host_pid"
@@ -283,11 +299,10 @@ scenario_non_ansi() {
   new_install "$name"; new_release cjk
   put "$r/皮肤/图.png" "a picture in a folder with a Chinese name"
   release_list cjk "$(entry "$r" '皮肤\图.png' 2.0)"
-  check "host started" env LOCPATH="$locales" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 bash -c \
-    "$(declare -f start_host wait_for); wine='$wine' vdrive='$vdrive'; start_host '$name' 60" || return
-  host_pid=$(tr -d '\r\n' <"$d/host.pid")
-  check "updater run ended in time" env LOCPATH="$locales" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 \
-    timeout -k 5 120 "$wine" "V:\\$name\\Velmora.exe" start "$base/cjk/" "$host_pid"
+  wine_env=(LOCPATH="$locales" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8)
+  check "host started" start_host "$name" 60 || { wine_env=(); return; }
+  check "updater run ended in time" run_updater "V:\\$name" "$base/cjk/" "$host_pid"
+  wine_env=()
   check "皮肤\\图.png equals the release" same "$d/皮肤/图.png" "$r/皮肤/图.png"
   check "core.dll equals the release" same "$d/core.dll" "$r/core.dll"
   check "list records 皮肤\\图.png 2.0" list_has "$d" '皮肤\图.png' 2.0
@@ -307,6 +322,8 @@ run_scenario() { # run_scenario NAME FUNCTION [expected-failure]
   failures=()
   echo "wine-e2e: -- $1"
   "$2"
+  # A restarted updater or one left by a failure would hold the single-instance lock.
+  check "no updater left running" wait_for 60 no_updater_running
   if [ ${#failures[@]} -eq 0 ]; then
     verdict=PASS; passed=$((passed + 1))
     [ "${3:-}" = expected-failure ] && verdict="PASS (was marked as an expected failure)"
