@@ -218,7 +218,7 @@ build_curl() { # TLS through Schannel, zlib, HTTP(S) only, no other optional fea
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_ZLIB=ON \
     -DZLIB_INCLUDE_DIR="$sysroot/include" -DZLIB_LIBRARY="$sysroot/lib/libz.a" \
-    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_ENABLE_EXPORT_TARGET=OFF
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
 }
 build_tinyxml2() { cmake_build "$1" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF; }
 build_minizip() { autotools_build "$1"; }
@@ -283,6 +283,9 @@ grep -q CURL_STATICLIB "$stage/lib/pkgconfig/libcurl.pc" ||
 for m in libcurl tinyxml2 minizip libsodium log4cpp; do
   PKG_CONFIG_LIBDIR="$stage/lib/pkgconfig:$sysroot/lib/pkgconfig" pkg-config --exists "$m" ||
     die "pkg-config does not find $m in the new prefix"
+done
+for a in curl tinyxml2 minizip sodium log4cpp; do
+  [ -f "$stage/lib/lib$a.a" ] || die "lib$a.a was not installed"
 done
 if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi
 
