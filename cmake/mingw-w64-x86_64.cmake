@@ -22,6 +22,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # are missing instead of being taken from the host. A cache variable, so that
 # a re-run of CMake from the build tool sees the same folders.
 set(VELMORA_MINGW_DEPS "" CACHE PATH "Prefix of the static Windows libraries (scripts/build-windows-deps.sh)")
+# CMake's own compiler checks read this file again in the same process; they
+# must set the same search path, or the checks that follow find nothing.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VELMORA_MINGW_DEPS)
 set(velmora_pkg_config_libdir /usr/${VELMORA_MINGW_TRIPLE}/lib/pkgconfig)
 if(VELMORA_MINGW_DEPS)
   set(velmora_pkg_config_libdir "${VELMORA_MINGW_DEPS}/lib/pkgconfig:${velmora_pkg_config_libdir}")

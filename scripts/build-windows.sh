@@ -33,8 +33,10 @@ system_dlls=" advapi32.dll bcrypt.dll crypt32.dll dbghelp.dll gdi32.dll iphlpapi
   msvcrt.dll normaliz.dll ntdll.dll ole32.dll oleaut32.dll rpcrt4.dll secur32.dll shell32.dll
   shlwapi.dll user32.dll userenv.dll version.dll wldap32.dll ws2_32.dll "
 status=0
+system_dlls=$(echo $system_dlls | sed 's/^/ /; s/$/ /')  # one blank between names and at both ends
 for exe in "$out/Velmora.exe" "$out/test_host.exe"; do
-  imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+  headers=$("$objdump" -p "$exe")
+  imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
   for dll in $imports; do
     case "$dll" in api-ms-win-*) continue ;; esac
     if [[ "$system_dlls" != *" $dll "* ]]; then
@@ -42,11 +44,11 @@ for exe in "$out/Velmora.exe" "$out/test_host.exe"; do
       status=1
     fi
   done
-  "$objdump" -p "$exe" | grep -q '^Subsystem[[:space:]]*00000002' ||
+  grep -q '^Subsystem[[:space:]]*00000002' <<<"$headers" ||
     { echo "build-windows: $(basename "$exe") is not a GUI-subsystem program" >&2; status=1; }
   echo "build-windows: $(basename "$exe") imports only:" $imports
 done
-grep -aq 'level="asInvoker"' "$out/Velmora.exe" ||
+grep -acq 'level="asInvoker"' "$out/Velmora.exe" ||
   { echo "build-windows: Velmora.exe carries no asInvoker manifest" >&2; status=1; }
 
 [ "$status" = 0 ] || exit 1
