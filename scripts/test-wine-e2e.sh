@@ -7,7 +7,8 @@
 #        (default build-windows, as scripts/build-windows.sh leaves it)
 # Every installation lives on drive V:, a private Wine drive mapped to a
 # temporary folder, so the retire folder V:\RECYCLER\ stays inside it too.
-# Everything this script starts ends with it (wineserver -k, nginx by its pid).
+# Everything this script starts ends with it (wineserver -k, nginx by its pid);
+# VELMORA_E2E_KEEP=1 keeps the temporary folder for a look afterwards.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +38,7 @@ cleanup() {
     kill -TERM "$nginx_pid" 2>/dev/null
     for _ in $(seq 50); do [ -e "/proc/$nginx_pid" ] || break; sleep 0.1; done
   fi
-  rm -rf "$work"
+  if [ -n "${VELMORA_E2E_KEEP:-}" ]; then echo "wine-e2e: kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 trap 'exit 2' INT TERM
@@ -66,7 +67,7 @@ wine_bounded() { local seconds=$1; shift; env "${wine_env[@]}" timeout -k 5 "$se
 updater_running() {
   local f parts
   for f in /proc/[0-9]*/cmdline; do
-    mapfile -d '' parts <"$f" 2>/dev/null || continue
+    mapfile -d '' parts 2>/dev/null <"$f" || continue
     [[ "${parts[*]}" == *Velmora.exe*"$base/"* ]] && return 0
   done
   return 1
