@@ -14,6 +14,9 @@ packages=(
   python3 procps minisign
   # the Windows cross build and its test run
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+  # cross-building the libraries for Velmora.exe from Debian's source packages,
+  # and the locale the Wine test runs a code-page-936 scenario in
+  dpkg-dev autoconf automake libtool ninja-build locales
 )
 
 missing=()

@@ -1,0 +1,298 @@
+#!/usr/bin/env bash
+# Cross-builds static Windows libraries (libcurl, tinyxml2, minizip, libsodium,
+# log4cpp) from Debian's source packages, and GoogleTest from /usr/src, into a cache.
+#
+# Usage: scripts/build-windows-deps.sh            prints the library prefix
+#        scripts/build-windows-deps.sh --googletest prints the GoogleTest prefix
+#
+# Every result goes to a cache folder outside the clone, named after a key made of
+# the source versions, the toolchain's package versions and this script's own
+# text, so a second run with nothing changed only checks and prints. A prefix
+# counts only when its stamp file (written last, holding the key) matches; a
+# missing or partial one is built again in a staging folder and renamed into
+# place. Progress goes to standard error, the prefix alone to standard output.
+#
+# Environment: VELMORA_MINGW_CACHE (default /var/cache/velmora/mingw-deps),
+# VELMORA_MINGW_WORK (sources and build trees, default /var/tmp/velmora-mingw-work),
+# VELMORA_JOBS (default 2).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache=${VELMORA_MINGW_CACHE:-/var/cache/velmora/mingw-deps}
+work=${VELMORA_MINGW_WORK:-/var/tmp/velmora-mingw-work}
+jobs=${VELMORA_JOBS:-2}
+triple=x86_64-w64-mingw32
+cc=$triple-gcc-posix
+cxx=$triple-g++-posix
+toolchain="$root/cmake/mingw-w64-x86_64.cmake"
+sysroot=/usr/$triple
+# bookworm's log4cpp source tarball is not on the mirror; the next release's
+# 1.1.4 tarball is, so log4cpp alone comes from there.
+log4cpp_suite=trixie
+src_list=/etc/apt/sources.list.d/velmora-deb-src.sources
+
+say() { echo "build-windows-deps: $*" >&2; }
+die() { say "$*"; exit 1; }
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+want=libraries
+case "${1:-}" in
+  "") ;;
+  --googletest) want=googletest ;;
+  *) die "unknown argument: $1" ;;
+esac
+
+bash "$root/scripts/install-deps.sh" >&2
+. /etc/os-release
+codename=${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}
+
+pkg_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo none; }
+toolchain_id() {
+  printf 'gcc %s\n' "$("$cxx" -dumpfullversion)"
+  for p in g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev binutils-mingw-w64-x86-64 cmake; do
+    printf '%s %s\n' "$p" "$(pkg_version "$p")"
+  done
+}
+# What the build steps are: this script and the toolchain files it builds with.
+recipe() { cat "$0" "$toolchain" "$root/cmake/mingw-w64-static-libraries.cmake" | sha256sum | cut -c1-16; }
+# A stamp holds the key text; a prefix whose stamp says the same is complete.
+is_complete() { [ -f "$1/.velmora-complete" ] && [ "$(cat "$1/.velmora-complete")" = "$2" ]; }
+key_dir() { printf '%s' "$2" | sha256sum | cut -c1-16 | sed "s/^/$1-/"; }
+
+# ---------------------------------------------------------------- GoogleTest
+if [ "$want" = googletest ]; then
+  key=$(printf 'googletest %s\n%s\nrecipe %s\n' "$(pkg_version googletest)" "$(toolchain_id)" \
+        "$(recipe)")
+  prefix="$cache/$(key_dir googletest "$key")"
+  if ! is_complete "$prefix" "$key"; then
+    say "building GoogleTest for Windows into $prefix"
+    stage="$prefix.stage.$$"
+    build="$work/googletest-build.$$"
+    trap 'rm -rf "$stage" "$build"' EXIT
+    mkdir -p "$cache"
+    cmake -S /usr/src/googletest -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$stage" -DBUILD_GMOCK=OFF \
+      -DINSTALL_GTEST=ON >/dev/null
+    cmake --build "$build" -j "$jobs" >/dev/null
+    cmake --install "$build" >/dev/null
+    printf '%s\n' "$key" >"$stage/.velmora-complete"
+    rm -rf "$prefix" && mv "$stage" "$prefix"
+  fi
+  echo "$prefix"
+  exit 0
+fi
+
+# ---------------------------------------------------------------- apt sources
+# deb-src twins of the running release's deb entries, plus one for log4cpp.
+ensure_deb_src() {
+  local wanted
+  wanted=$(mktemp)
+  {
+    echo "# Source packages for scripts/build-windows-deps.sh (Windows cross build)."
+    if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
+      awk -v RS= -v ORS='\n\n' '/(^|\n)Types:[^\n]*deb([ \n]|$)/ && !/velmora/ {
+            sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
+        $(ls /etc/apt/sources.list.d/*.sources | grep -v "$src_list")
+    fi
+    if [ -f /etc/apt/sources.list ]; then
+      grep -E '^deb ' /etc/apt/sources.list | awk '{ print "Types: deb-src"; print "URIs: " $2;
+            print "Suites: " $3; printf "Components:"; for (i = 4; i <= NF; i++) printf " %s", $i; print "\n" }'
+    fi
+    mirror=$(grep -hE "^URIs: .*/debian/?$" /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n1 | cut -d' ' -f2)
+    [ -n "$mirror" ] || mirror=$(grep -hE '^deb .*/debian/? ' /etc/apt/sources.list 2>/dev/null | awk '{print $2; exit}')
+    printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "${mirror:-http://deb.debian.org/debian}" "$log4cpp_suite"
+  } >"$wanted"
+  local refresh=0
+  if ! cmp -s "$wanted" "$src_list"; then
+    as_root install -m 644 "$wanted" "$src_list"
+    refresh=1
+  fi
+  rm -f "$wanted"
+  # The indexes are refreshed when the entry is new, missing or a day old.
+  if [ "$refresh" = 1 ] || ! ls /var/lib/apt/lists/*_"$codename"_main_source_Sources* >/dev/null 2>&1 ||
+     ! ls /var/lib/apt/lists/*_"$log4cpp_suite"_main_source_Sources* >/dev/null 2>&1 ||
+     [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name "*_${codename}_main_source_Sources*" -mtime +0)" ]; then
+    say "apt-get update (source indexes)"
+    as_root apt-get update -qq >&2
+  fi
+}
+
+# newest version of a source package in suite names starting with $2
+source_version() {
+  local best="" v
+  while read -r v; do
+    if [ -z "$best" ] || dpkg --compare-versions "$v" gt "$best"; then best=$v; fi
+  done < <(apt-cache madison "$1" | awk -F'|' -v s="$2" '$3 ~ /Sources/ {
+             split($3, a, " "); if (index(a[2], s) == 1) { gsub(/ /, "", $2); print $2 } }')
+  [ -n "$best" ] || die "no source package $1 for $2"
+  echo "$best"
+}
+
+ensure_deb_src
+declare -A version
+for p in curl tinyxml2 minizip libsodium; do version[$p]=$(source_version "$p" "$codename"); done
+version[log4cpp]=$(source_version log4cpp "$log4cpp_suite/")
+key=$(for p in curl tinyxml2 minizip libsodium log4cpp; do printf '%s %s\n' "$p" "${version[$p]}"; done
+      toolchain_id; printf 'recipe %s\n' "$(recipe)")
+prefix="$cache/$(key_dir libs "$key")"
+if is_complete "$prefix" "$key"; then
+  say "cached: $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+# ---------------------------------------------------------------- fetch, unpack, build
+# The staging folder is named after the key, so a run that was interrupted
+# resumes: each library is marked only once its install has finished, and
+# unmarked leftovers are built again. One run at a time per key.
+mkdir -p "$cache"
+exec 9>"$prefix.lock"
+flock -w 3600 9 || die "another build holds $prefix.lock"
+if is_complete "$prefix" "$key"; then echo "$prefix"; exit 0; fi
+say "building into $prefix"
+printf '%s\n' "$key" | sed 's/^/  /' >&2
+downloads="$work/downloads"
+stage="$prefix.partial"
+builds="$work/$(basename "$prefix")"
+mkdir -p "$downloads" "$stage/lib/pkgconfig" "$builds"
+# apt drops privileges to _apt for downloads when that user may write the folder
+chown _apt "$downloads" 2>/dev/null || true
+
+upstream() { local v=${1#*:}; echo "${v%-*}"; }  # 1:2.3-4 -> 2.3
+fetch() { # fetch PACKAGE SELECTOR: leaves a fresh source tree in $builds/PACKAGE
+  local p=$1 sel=$2 up dsc tarball top
+  up=$(upstream "${version[$p]}")
+  dsc="$downloads/${p}_${version[$p]#*:}.dsc"
+  tarball=$(ls "$downloads/${p}_${up}".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n1 || true)
+  if [ -z "$tarball" ]; then
+    # A missing .debian.tar.xz beside a served tarball makes apt exit non-zero;
+    # what counts is whether the tarball arrived.
+    (cd "$downloads" && flock "$fetch_lock" apt-get source --download-only "$sel" >>"$downloads/apt-source.log" 2>&1) || true
+    tarball=$(ls "$downloads/${p}_${up}".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n1 || true)
+    [ -n "$tarball" ] || { tail -n 5 "$downloads/apt-source.log" >&2; die "could not fetch the source of $p ($sel)"; }
+  fi
+  rm -rf "$builds/$p" "$builds/$p.unpack"
+  if [ -f "$dsc" ] && dpkg-source -x "$dsc" "$builds/$p" >/dev/null 2>&1; then
+    return 0  # upstream tarball plus Debian's patches
+  fi
+  say "$p: building the upstream tarball without Debian's patches"
+  rm -rf "$builds/$p"
+  mkdir -p "$builds/$p.unpack"
+  tar -xf "$tarball" -C "$builds/$p.unpack"
+  top=$(find "$builds/$p.unpack" -mindepth 1 -maxdepth 1)
+  [ -d "$top" ] || die "$tarball does not hold exactly one top folder"
+  mv "$top" "$builds/$p"
+  rm -rf "$builds/$p.unpack"
+}
+
+cmake_build() { # cmake_build SOURCE ARGS...: configure, build, install into the stage
+  local src=$1; shift
+  cmake -S "$src" -B "$src/_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$stage" -DCMAKE_INSTALL_LIBDIR=lib \
+    -DBUILD_SHARED_LIBS=OFF "$@" >"$src/_configure.log" 2>&1 ||
+    { tail -n 30 "$src/_configure.log" >&2; die "configure failed in $src"; }
+  cmake --build "$src/_build" -j "$jobs" >"$src/_build.log" 2>&1 ||
+    { tail -n 30 "$src/_build.log" >&2; die "build failed in $src"; }
+  cmake --install "$src/_build" >/dev/null
+}
+autotools_build() { # autotools_build SOURCE ARGS...
+  local src=$1; shift
+  # Debian's tarballs of minizip and libsodium come without a generated configure.
+  if [ ! -x "$src/configure" ]; then
+    (cd "$src" && autoreconf -fi >_autoreconf.log 2>&1) ||
+      { tail -n 30 "$src/_autoreconf.log" >&2; die "autoreconf failed in $src"; }
+  fi
+  (cd "$src" && ./configure --host=$triple --prefix="$stage" --libdir="$stage/lib" \
+     --enable-static --disable-shared CC=$cc CXX=$cxx "$@" >_configure.log 2>&1) ||
+    { tail -n 30 "$src/_configure.log" >&2; die "configure failed in $src"; }
+  (cd "$src" && make -j "$jobs" >_build.log 2>&1 && make install >/dev/null 2>&1) ||
+    { tail -n 30 "$src/_build.log" >&2; die "build failed in $src"; }
+}
+
+build_curl() { # TLS through Schannel, zlib, HTTP(S) only, no other optional feature
+  cmake_build "$1" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=ON \
+    -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF \
+    -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_ZLIB=ON \
+    -DZLIB_INCLUDE_DIR="$sysroot/include" -DZLIB_LIBRARY="$sysroot/lib/libz.a" \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
+}
+build_tinyxml2() { cmake_build "$1" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF; }
+build_minizip() { autotools_build "$1"; }
+build_libsodium() { autotools_build "$1" --disable-dependency-tracking; }
+build_log4cpp() {
+  # Its MinGW configuration turns int64_t into a macro for __int64, which
+  # breaks every later <stdint.h> of current MinGW headers.
+  local config="$1/include/log4cpp/config-MinGW32.h"
+  sed -i 's|^#define int64_t __int64$|/* int64_t comes from <stdint.h> */|' "$config"
+  ! grep -q '^#define int64_t' "$config" || die "the int64_t line of $config was not patched"
+  cmake_build "$1"
+  # Its CMake build installs no pkg-config file.
+  cat >"$stage/lib/pkgconfig/log4cpp.pc" <<PC
+prefix=$stage
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: log4cpp
+Description: C++ logging library (static Windows build)
+Version: $(upstream "${version[log4cpp]}")
+Libs: -L\${libdir} -llog4cpp -lws2_32 -ladvapi32
+Cflags: -I\${includedir}
+PC
+}
+library() { # library PACKAGE SELECTOR
+  local p=$1 t
+  if [ -f "$stage/.built-$p" ]; then say "$p ${version[$p]}: built by an earlier run"; return; fi
+  say "$p ${version[$p]}"
+  t=$(date +%s)
+  fetch "$p" "$2"
+  "build_$p" "$builds/$p"
+  touch "$stage/.built-$p"
+  say "$p took $(( $(date +%s) - t )) s"
+}
+
+# curl's configure step runs one compiler check after another for minutes, so
+# curl builds beside the others, each of the two with one job.
+fetch_lock="$builds/.fetch.lock"
+jobs_total=$jobs
+jobs=$(( jobs_total > 1 ? jobs_total / 2 : 1 ))
+library curl "curl=${version[curl]}" &
+curl_job=$!
+library tinyxml2 "tinyxml2=${version[tinyxml2]}"
+library minizip "minizip=${version[minizip]}"
+library libsodium "libsodium=${version[libsodium]}"
+library log4cpp "log4cpp/$log4cpp_suite"
+wait "$curl_job" || die "curl was not built"
+
+# ---------------------------------------------------------------- pkg-config files
+# The prefix holds static libraries only, so what a shared build would keep
+# private is always needed; the files name their place relative to themselves
+# so that the staging folder can be renamed.
+for pc in "$stage"/lib/pkgconfig/*.pc; do
+  private=$(sed -n 's/^Libs.private: *//p' "$pc" | tr '\n' ' ')
+  sed -i -e "s|$stage|\${pcfiledir}/../..|g" -e '/^Libs.private:/d' \
+         -e "s|^\(Libs:.*\)\$|\1 $private|" "$pc"
+done
+grep -q SODIUM_STATIC "$stage/lib/pkgconfig/libsodium.pc" ||
+  sed -i 's|^\(Cflags:.*\)$|\1 -DSODIUM_STATIC|' "$stage/lib/pkgconfig/libsodium.pc"
+grep -q CURL_STATICLIB "$stage/lib/pkgconfig/libcurl.pc" ||
+  sed -i 's|^\(Cflags:.*\)$|\1 -DCURL_STATICLIB|' "$stage/lib/pkgconfig/libcurl.pc"
+for m in libcurl tinyxml2 minizip libsodium log4cpp; do
+  PKG_CONFIG_LIBDIR="$stage/lib/pkgconfig:$sysroot/lib/pkgconfig" pkg-config --exists "$m" ||
+    die "pkg-config does not find $m in the new prefix"
+done
+for a in curl tinyxml2 minizip sodium log4cpp; do
+  [ -f "$stage/lib/lib$a.a" ] || die "lib$a.a was not installed"
+done
+if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi
+
+rm -f "$stage"/.built-*
+printf '%s\n' "$key" >"$stage/.velmora-complete"
+rm -rf "$prefix"
+mv "$stage" "$prefix"
+rm -rf "$builds"
+say "done: $prefix"
+echo "$prefix"
