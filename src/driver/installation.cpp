@@ -71,12 +71,10 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
     placed_.push_back(move);
     folders.insert(FolderOf(move.installed));
   }
-  for (const std::u16string& folder : folders) {
-    if (!platform::FlushFolderToDisk(folder)) {
-      *failedPath = folder;
-      RollBack();
-      return false;
-    }
+  if (!platform::FlushFoldersToDisk(std::vector<std::u16string>(folders.begin(), folders.end()))) {
+    *failedPath = *folders.begin();
+    RollBack();
+    return false;
   }
   return true;
 }

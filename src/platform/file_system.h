@@ -48,10 +48,11 @@ bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string
 // renamed into place: one syncfs of their file system on POSIX (the files lie
 // in one download folder), FlushFileBuffers on each file on Windows.
 bool FlushFilesToDisk(const std::vector<std::u16string>& paths);
-// Forces a folder's entries (the renames into it) to the disk: fsync of the
-// folder on POSIX; on Windows NTFS commits renames through its own journal,
-// so there is nothing to do.
-bool FlushFolderToDisk(const std::u16string& folder);
+// Forces the entries of folders (the renames into them) to the disk: one
+// syncfs of their file system on POSIX (they lie in one installation), where
+// a fsync per folder would cost a disk round trip each; on Windows NTFS
+// commits renames through its own journal, so there is nothing to do.
+bool FlushFoldersToDisk(const std::vector<std::u16string>& folders);
 // GetCurrentDirectoryW.
 std::u16string GetCurrentFolder();
 // POSIX: gives `to` the permission bits of `from`; Windows: nothing to do.

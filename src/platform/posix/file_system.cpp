@@ -153,10 +153,11 @@ bool FlushFilesToDisk(const std::vector<std::u16string>& paths) {
   return ::syncfs(fd.Get()) == 0;
 }
 
-bool FlushFolderToDisk(const std::u16string& folder) {
-  UniqueFd fd(::open(ToNative(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+bool FlushFoldersToDisk(const std::vector<std::u16string>& folders) {
+  if (folders.empty()) return true;
+  UniqueFd fd(::open(ToNative(folders.front()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.IsValid()) return false;
-  return ::fsync(fd.Get()) == 0;
+  return ::syncfs(fd.Get()) == 0;
 }
 
 std::u16string GetCurrentFolder() {

@@ -119,7 +119,7 @@ bool FlushFilesToDisk(const std::vector<std::u16string>& paths) {
   return true;
 }
 
-bool FlushFolderToDisk(const std::u16string& /*folder*/) { return true; }
+bool FlushFoldersToDisk(const std::vector<std::u16string>& /*folders*/) { return true; }
 
 std::u16string GetCurrentFolder() {
   wchar_t buffer[MAX_PATH] = {};
