@@ -40,15 +40,21 @@ bool Installation::WriteJournal() const {
   return platform::ReplaceFileContent(journalPath_, text);
 }
 
-bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
-  moves_ = std::move(moves);
+bool Installation::FlushIncoming() const {
+  // The new content must be on the disk before any name points to it, or a
+  // power loss could leave installed names with empty files. The list of
+  // names lives only for the flush: a package's moves run into thousands.
   std::vector<std::u16string> incoming;
   for (const FileMove& move : moves_) {
     if (!move.incoming.empty()) incoming.push_back(move.incoming);
   }
-  // The new content must be on the disk before any name points to it, or a
-  // power loss could leave installed names with empty files.
-  if (!platform::FlushFilesToDisk(incoming) || !WriteJournal()) {
+  return platform::FlushFilesToDisk(incoming);
+}
+
+bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
+  moves_ = std::move(moves);
+  placedCount_ = 0;
+  if (!FlushIncoming() || !WriteJournal()) {
     *failedPath = moves_.empty() ? std::u16string() : moves_.front().installed;
     return false;
   }
@@ -68,7 +74,7 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
       RollBack();
       return false;
     }
-    placed_.push_back(move);
+    ++placedCount_;
     folders.insert(FolderOf(move.installed));
   }
   for (const std::u16string& folder : folders) {
@@ -83,10 +89,11 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
 
 bool Installation::RollBack() {
   bool restored = true;
-  for (auto move = placed_.rbegin(); move != placed_.rend(); ++move) {
-    if (!platform::RestoreFile(move->retired, move->installed, move->hadInstalled)) restored = false;
+  for (std::size_t i = placedCount_; i > 0; --i) {
+    const FileMove& move = moves_[i - 1];
+    if (!platform::RestoreFile(move.retired, move.installed, move.hadInstalled)) restored = false;
   }
-  placed_.clear();
+  placedCount_ = 0;
   // A journal is kept where something could not be put back, so that the
   // next run's recovery tries again.
   if (restored) platform::RemoveFile(journalPath_);
@@ -94,7 +101,7 @@ bool Installation::RollBack() {
 }
 
 bool Installation::Commit() {
-  placed_.clear();
+  placedCount_ = 0;
   return platform::RemoveFile(journalPath_) || !Exists(journalPath_);
 }
 

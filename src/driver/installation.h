@@ -1,6 +1,7 @@
 // Puts a run's files in place all or nothing, with a journal that survives a kill.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,13 @@ class Installation {
   bool Commit();
 
  private:
+  bool FlushIncoming() const;
   bool WriteJournal() const;
 
   std::u16string journalPath_;
-  std::vector<FileMove> placed_;
   std::vector<FileMove> moves_;
+  // The first placedCount_ moves are in place and not yet committed.
+  std::size_t placedCount_ = 0;
 };
 
 // Puts back every installed file that a run killed while placing left

@@ -2,6 +2,7 @@
 #include "driver/staging.h"
 
 #include <set>
+#include <utility>
 
 #include "archive/package.h"
 #include "platform/encoding.h"
@@ -51,7 +52,7 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
     move.installed = folders.installed + name;
     move.retired = folders.retired + name;
     move.keepsOwnPermissions = true;
-    moves->push_back(move);
+    moves->push_back(std::move(move));
     stagedNames.insert(FoldCase(name));
   }
 
@@ -62,7 +63,7 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
     FileMove move;
     move.installed = folders.installed + name;
     move.retired = folders.retired + name;
-    moves->push_back(move);
+    moves->push_back(std::move(move));
   }
   return true;
 }
