@@ -1,6 +1,8 @@
 // The update run: fetch the list, plan, download everything, then apply it.
 #include "driver/update_run.h"
 
+#include <utility>
+
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
 #include "driver/installation.h"
@@ -83,6 +85,16 @@ bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::ve
     }
   }
   return true;
+}
+
+// The files to fetch. An entry of the local list that cannot be read counts
+// as not installed; the others keep their versions. Neither list outlives
+// the plan: with hundreds of entries each they are worth freeing before the
+// downloads.
+manifest::FileTable PlanUpdate(const std::u16string& localListPath, manifest::FileTable remote) {
+  manifest::FileTable local;
+  if (!manifest::ReadInstalledList(localListPath, local)) return remote;
+  return manifest::BuildUpdatePlan(local, remote);
 }
 
 // Stops the host, clears the download folder and starts the host again.
@@ -202,12 +214,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
 
-  // An entry of the local list that cannot be read counts as not installed;
-  // the others keep their versions.
-  manifest::FileTable local;
-  const manifest::FileTable plan = manifest::ReadInstalledList(values.localListPath, local)
-                                       ? manifest::BuildUpdatePlan(local, remote)
-                                       : remote;
+  const manifest::FileTable plan = PlanUpdate(values.localListPath, std::move(remote));
   if (plan.empty()) {
     Log().error(diagnostics::kNothingToUpdate);
     return;
