@@ -35,7 +35,7 @@ Installation::Installation(std::u16string journalPath) : journalPath_(std::move(
 bool Installation::WriteJournal() const {
   std::string text;
   for (const FileMove& move : moves_) {
-    text += platform::WideToUtf8(move.installed) + kFieldSeparator + platform::WideToUtf8(move.retired) + kLineEnd;
+    text += platform::WideToUtf8(move.Installed()) + kFieldSeparator + platform::WideToUtf8(move.Retired()) + kLineEnd;
   }
   return platform::ReplaceFileContent(journalPath_, text);
 }
@@ -46,7 +46,7 @@ bool Installation::FlushIncoming() const {
   // names lives only for the flush: a package's moves run into thousands.
   std::vector<std::u16string> incoming;
   for (const FileMove& move : moves_) {
-    if (!move.incoming.empty()) incoming.push_back(move.incoming);
+    if (move.hasIncoming) incoming.push_back(move.Incoming());
   }
   return platform::FlushFilesToDisk(incoming);
 }
@@ -55,27 +55,28 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
   moves_ = std::move(moves);
   placedCount_ = 0;
   if (!FlushIncoming() || !WriteJournal()) {
-    *failedPath = moves_.empty() ? std::u16string() : moves_.front().installed;
+    *failedPath = moves_.empty() ? std::u16string() : moves_.front().Installed();
     return false;
   }
 
   std::set<std::u16string> folders;
   for (FileMove& move : moves_) {
     bool placed = false;
-    if (move.incoming.empty()) {
+    const std::u16string installed = move.Installed();
+    if (!move.hasIncoming) {
       move.hadInstalled = true;
-      placed = platform::RetireFile(move.retired, move.installed);
+      placed = platform::RetireFile(move.Retired(), installed);
     } else {
-      placed = platform::PlaceFile(move.retired, move.installed, move.incoming, &move.hadInstalled,
+      placed = platform::PlaceFile(move.Retired(), installed, move.Incoming(), &move.hadInstalled,
                                    move.keepsOwnPermissions);
     }
     if (!placed) {
-      *failedPath = move.installed;
+      *failedPath = installed;
       RollBack();
       return false;
     }
     ++placedCount_;
-    folders.insert(FolderOf(move.installed));
+    folders.insert(FolderOf(installed));
   }
   for (const std::u16string& folder : folders) {
     if (!platform::FlushFolderToDisk(folder)) {
@@ -91,7 +92,7 @@ bool Installation::RollBack() {
   bool restored = true;
   for (std::size_t i = placedCount_; i > 0; --i) {
     const FileMove& move = moves_[i - 1];
-    if (!platform::RestoreFile(move.retired, move.installed, move.hadInstalled)) restored = false;
+    if (!platform::RestoreFile(move.Retired(), move.Installed(), move.hadInstalled)) restored = false;
   }
   placedCount_ = 0;
   // A journal is kept where something could not be put back, so that the

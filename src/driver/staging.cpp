@@ -1,6 +1,7 @@
 // Unpacks a package beside the installation and plans the moves that install it.
 #include "driver/staging.h"
 
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -39,21 +40,21 @@ std::u16string FoldCase(std::u16string name) {
 
 bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, std::vector<FileMove>* moves) {
   // Files left by an interrupted run must not slip into this package.
-  platform::DeleteDirectoryTree(folders.staging);
-  platform::CreateDirectoryChain(folders.staging);
-  if (!archive::UnzipPackage(zipPath, folders.staging)) return false;
+  platform::DeleteDirectoryTree(folders.incoming);
+  platform::CreateDirectoryChain(folders.incoming);
+  if (!archive::UnzipPackage(zipPath, folders.incoming)) return false;
 
   std::vector<std::u16string> staged;
-  ListFilesBelow(folders.staging, u"", &staged);
+  ListFilesBelow(folders.incoming, u"", &staged);
   std::set<std::u16string> stagedNames;
-  for (const std::u16string& name : staged) {
+  const auto shared = std::make_shared<const MoveFolders>(folders);
+  for (std::u16string& name : staged) {
+    stagedNames.insert(FoldCase(name));
     FileMove move;
-    move.incoming = folders.staging + name;
-    move.installed = folders.installed + name;
-    move.retired = folders.retired + name;
+    move.folders = shared;
+    move.name = std::move(name);
     move.keepsOwnPermissions = true;
     moves->push_back(std::move(move));
-    stagedNames.insert(FoldCase(name));
   }
 
   std::vector<std::u16string> installed;
@@ -61,8 +62,9 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
   for (const std::u16string& name : installed) {
     if (stagedNames.count(FoldCase(name)) != 0) continue;
     FileMove move;
-    move.installed = folders.installed + name;
-    move.retired = folders.retired + name;
+    move.folders = shared;
+    move.name = name;
+    move.hasIncoming = false;
     moves->push_back(std::move(move));
   }
   return true;

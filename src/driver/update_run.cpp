@@ -1,6 +1,7 @@
 // The update run: fetch the list, plan, download everything, then apply it.
 #include "driver/update_run.h"
 
+#include <memory>
 #include <utility>
 
 #include "diagnostics/logger.h"
@@ -71,10 +72,15 @@ FetchResult ResultOf(transfer::DownloadStatus status) {
 // not unpack; nothing installed has changed then.
 bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::vector<FileMove>* moves) {
   const std::u16string staging = values.tempFolder + platform::StagingFolderName + u"\\";
+  const auto plainFolders =
+      std::make_shared<const MoveFolders>(MoveFolders{values.tempFolder, values.installFolder, values.retireFolder});
   for (const auto& [key, entry] : plan) {
-    const std::u16string name = platform::Utf8ToWide(CollapseName(key));
+    std::u16string name = platform::Utf8ToWide(CollapseName(key));
     if (!manifest::IsPackageName(key)) {
-      moves->push_back({values.tempFolder + name, values.installFolder + name, values.retireFolder + name});
+      FileMove move;
+      move.folders = plainFolders;
+      move.name = std::move(name);
+      moves->push_back(std::move(move));
       continue;
     }
     const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength) + u"\\";
