@@ -1,6 +1,7 @@
 // Unpacks a package beside the installation and plans the moves that install it.
 #include "driver/staging.h"
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <utility>
@@ -14,17 +15,19 @@
 namespace velmora::driver {
 namespace {
 
-// Every file below `folder` (links as files, never entered), as names
-// relative to it with "\" separators.
-void ListFilesBelow(const std::u16string& folder, const std::u16string& prefix, std::vector<std::u16string>* names) {
+// Hands every file below `folder` (links as files, never entered) to
+// `take`, as a name relative to it with "\\" separators. The names go
+// straight to their use: a package holds thousands.
+void ListFilesBelow(const std::u16string& folder, const std::u16string& prefix,
+                    const std::function<void(std::u16string)>& take) {
   platform::FolderSearch search;
   if (!search.Start(folder + prefix + u"*.*")) return;
   do {
     const std::u16string& name = search.Name();
     if (search.IsFolder() && !search.IsLink()) {
-      if (name != u"." && name != u"..") ListFilesBelow(folder, prefix + name + u"\\", names);
+      if (name != u"." && name != u"..") ListFilesBelow(folder, prefix + name + u"\\", take);
     } else {
-      names->push_back(prefix + name);
+      take(prefix + name);
     }
   } while (search.Next());
 }
@@ -44,29 +47,24 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
   platform::CreateDirectoryChain(folders.incoming);
   if (!archive::UnzipPackage(zipPath, folders.incoming)) return false;
 
-  std::vector<std::u16string> staged;
-  ListFilesBelow(folders.incoming, u"", &staged);
   std::set<std::u16string> stagedNames;
   const auto shared = std::make_shared<const MoveFolders>(folders);
-  for (std::u16string& name : staged) {
+  ListFilesBelow(folders.incoming, u"", [&](std::u16string name) {
     stagedNames.insert(FoldCase(name));
     FileMove move;
     move.folders = shared;
     move.name = std::move(name);
     move.keepsOwnPermissions = true;
     moves->push_back(std::move(move));
-  }
-
-  std::vector<std::u16string> installed;
-  ListFilesBelow(folders.installed, u"", &installed);
-  for (const std::u16string& name : installed) {
-    if (stagedNames.count(FoldCase(name)) != 0) continue;
+  });
+  ListFilesBelow(folders.installed, u"", [&](std::u16string name) {
+    if (stagedNames.count(FoldCase(name)) != 0) return;
     FileMove move;
     move.folders = shared;
-    move.name = name;
+    move.name = std::move(name);
     move.hasIncoming = false;
     moves->push_back(std::move(move));
-  }
+  });
   return true;
 }
 
