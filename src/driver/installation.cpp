@@ -16,6 +16,7 @@ constexpr char kFieldSeparator = '\t';
 constexpr char kLineEnd = '\n';
 // A journal names a few thousand paths at the most.
 constexpr std::uint64_t kMaxJournalBytes = 64 * 1024 * 1024;
+constexpr std::size_t kFlushBatch = 256;
 
 bool Exists(const std::u16string& path) {
   std::uint32_t attributes = 0;
@@ -42,13 +43,18 @@ bool Installation::WriteJournal() const {
 
 bool Installation::FlushIncoming() const {
   // The new content must be on the disk before any name points to it, or a
-  // power loss could leave installed names with empty files. The list of
-  // names lives only for the flush: a package's moves run into thousands.
-  std::vector<std::u16string> incoming;
+  // power loss could leave installed names with empty files. The paths go
+  // in batches: a package's moves run into thousands, and after the first
+  // batch's flush (one syncfs on POSIX) the later ones find little to do.
+  std::vector<std::u16string> batch;
   for (const FileMove& move : moves_) {
-    if (move.hasIncoming) incoming.push_back(move.Incoming());
+    if (!move.hasIncoming) continue;
+    batch.push_back(move.Incoming());
+    if (batch.size() < kFlushBatch) continue;
+    if (!platform::FlushFilesToDisk(batch)) return false;
+    batch.clear();
   }
-  return platform::FlushFilesToDisk(incoming);
+  return platform::FlushFilesToDisk(batch);
 }
 
 bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {

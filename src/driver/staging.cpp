@@ -1,9 +1,9 @@
 // Unpacks a package beside the installation and plans the moves that install it.
 #include "driver/staging.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
-#include <set>
 #include <utility>
 
 #include "archive/package.h"
@@ -47,18 +47,21 @@ bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, 
   platform::CreateDirectoryChain(folders.incoming);
   if (!archive::UnzipPackage(zipPath, folders.incoming)) return false;
 
-  std::set<std::u16string> stagedNames;
+  // Sorted once, searched per installed file: a set would cost a tree node
+  // per name on top of it.
+  std::vector<std::u16string> stagedNames;
   const auto shared = std::make_shared<const MoveFolders>(folders);
   ListFilesBelow(folders.incoming, u"", [&](std::u16string name) {
-    stagedNames.insert(FoldCase(name));
+    stagedNames.push_back(FoldCase(name));
     FileMove move;
     move.folders = shared;
     move.name = std::move(name);
     move.keepsOwnPermissions = true;
     moves->push_back(std::move(move));
   });
+  std::sort(stagedNames.begin(), stagedNames.end());
   ListFilesBelow(folders.installed, u"", [&](std::u16string name) {
-    if (stagedNames.count(FoldCase(name)) != 0) return;
+    if (std::binary_search(stagedNames.begin(), stagedNames.end(), FoldCase(name))) return;
     FileMove move;
     move.folders = shared;
     move.name = std::move(name);
