@@ -34,7 +34,15 @@ std::u16string FolderOf(const std::u16string& path) {
 Installation::Installation(std::u16string journalPath) : journalPath_(std::move(journalPath)) {}
 
 bool Installation::WriteJournal() const {
+  // Reserved for the longest UTF-8 the paths can take (three bytes per
+  // unit), so that the text of thousands of paths never sits in memory
+  // twice while it grows; the pages it does not fill are never touched.
+  std::size_t longest = 0;
+  for (const FileMove& move : moves_) {
+    longest += 3 * (move.folders->installed.size() + move.folders->retired.size() + 2 * move.name.size()) + 2;
+  }
   std::string text;
+  text.reserve(longest);
   for (const FileMove& move : moves_) {
     text += platform::WideToUtf8(move.Installed()) + kFieldSeparator + platform::WideToUtf8(move.Retired()) + kLineEnd;
   }
