@@ -2,7 +2,7 @@
 #include "diagnostics/logger.h"
 
 #include <cstdio>
-#include <iostream>
+#include <ctime>
 
 // Ours before the logging library's: its MinGW configuration redefines
 // int64_t, which must not reach the standard headers.
@@ -14,15 +14,45 @@
 
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
-#include <log4cpp/OstreamAppender.hh>
-#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Layout.hh>
+#include <log4cpp/LayoutAppender.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/Priority.hh>
 
 namespace velmora::diagnostics {
 
 namespace {
 
-constexpr char kPattern[] = "%d: %p %c %x:%m%n";
+// The line of the pattern "%d: %p %c %x:%m%n", written out with snprintf:
+// "2026-12-09 11:09:38,848: ERROR  :message". The library's pattern layout
+// formats through string streams, and with them the C++ locale machinery,
+// for text this simple.
+class LineLayout : public log4cpp::Layout {
+ public:
+  std::string format(const log4cpp::LoggingEvent& event) override {
+    const std::time_t seconds = event.timeStamp.getSeconds();
+    char date[32] = "";
+    if (const std::tm* local = std::localtime(&seconds)) std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S", local);
+    char stamp[48];
+    std::snprintf(stamp, sizeof(stamp), "%s,%03d: ", date, event.timeStamp.getMilliSeconds());
+    return stamp + log4cpp::Priority::getPriorityName(event.priority) + " " + event.categoryName + " " + event.ndc +
+           ":" + event.message + "\n";
+  }
+};
+
+// Lines into the C library's standard output, where the progress report
+// goes too, so the two keep their order.
+class StandardOutputAppender : public log4cpp::LayoutAppender {
+ public:
+  StandardOutputAppender() : LayoutAppender("osAppender") {}
+  void close() override {}
+
+ protected:
+  void _append(const log4cpp::LoggingEvent& event) override {
+    const std::string line = _getLayout().format(event);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+};
 
 log4cpp::Category& Root(void* root) { return *static_cast<log4cpp::Category*>(root); }
 
@@ -37,13 +67,8 @@ Logger& Logger::Instance() {
   if (instance != nullptr) return *instance;
 
   log4cpp::Category& root = log4cpp::Category::getRoot();
-  auto* consoleLayout = new log4cpp::PatternLayout();
-  consoleLayout->setConversionPattern(kPattern);
-  auto* fileLayout = new log4cpp::PatternLayout();
-  fileLayout->setConversionPattern(kPattern);
-
-  auto* console = new log4cpp::OstreamAppender("osAppender", &std::cout);
-  console->setLayout(consoleLayout);
+  auto* console = new StandardOutputAppender();
+  console->setLayout(new LineLayout());
 
   // Only the last level is made: the updater's own folder always exists. An
   // existing folder is the normal case.
@@ -60,7 +85,7 @@ Logger& Logger::Instance() {
   // descriptor: the library itself would open a narrow path in the ANSI code
   // page, which cannot name every installation folder.
   auto* file = new log4cpp::FileAppender("fileAppender", platform::OpenForAppend(path));
-  file->setLayout(fileLayout);
+  file->setLayout(new LineLayout());
 
   root.setPriority(700);
   root.addAppender(console);

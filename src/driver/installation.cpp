@@ -16,6 +16,7 @@ constexpr char kFieldSeparator = '\t';
 constexpr char kLineEnd = '\n';
 // A journal names a few thousand paths at the most.
 constexpr std::uint64_t kMaxJournalBytes = 64 * 1024 * 1024;
+constexpr std::size_t kFlushBatch = 256;
 
 bool Exists(const std::u16string& path) {
   std::uint32_t attributes = 0;
@@ -33,43 +34,63 @@ std::u16string FolderOf(const std::u16string& path) {
 Installation::Installation(std::u16string journalPath) : journalPath_(std::move(journalPath)) {}
 
 bool Installation::WriteJournal() const {
-  std::string text;
+  // Reserved for the longest UTF-8 the paths can take (three bytes per
+  // unit), so that the text of thousands of paths never sits in memory
+  // twice while it grows; the pages it does not fill are never touched.
+  std::size_t longest = 0;
   for (const FileMove& move : moves_) {
-    text += platform::WideToUtf8(move.installed) + kFieldSeparator + platform::WideToUtf8(move.retired) + kLineEnd;
+    longest += 3 * (move.folders->installed.size() + move.folders->retired.size() + 2 * move.name.size()) + 2;
+  }
+  std::string text;
+  text.reserve(longest);
+  for (const FileMove& move : moves_) {
+    text += platform::WideToUtf8(move.Installed()) + kFieldSeparator + platform::WideToUtf8(move.Retired()) + kLineEnd;
   }
   return platform::ReplaceFileContent(journalPath_, text);
 }
 
+bool Installation::FlushIncoming() const {
+  // The new content must be on the disk before any name points to it, or a
+  // power loss could leave installed names with empty files. The paths go
+  // in batches: a package's moves run into thousands, and after the first
+  // batch's flush (one syncfs on POSIX) the later ones find little to do.
+  std::vector<std::u16string> batch;
+  for (const FileMove& move : moves_) {
+    if (!move.hasIncoming) continue;
+    batch.push_back(move.Incoming());
+    if (batch.size() < kFlushBatch) continue;
+    if (!platform::FlushFilesToDisk(batch)) return false;
+    batch.clear();
+  }
+  return platform::FlushFilesToDisk(batch);
+}
+
 bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
   moves_ = std::move(moves);
-  std::vector<std::u16string> incoming;
-  for (const FileMove& move : moves_) {
-    if (!move.incoming.empty()) incoming.push_back(move.incoming);
-  }
-  // The new content must be on the disk before any name points to it, or a
-  // power loss could leave installed names with empty files.
-  if (!platform::FlushFilesToDisk(incoming) || !WriteJournal()) {
-    *failedPath = moves_.empty() ? std::u16string() : moves_.front().installed;
+  placedCount_ = 0;
+  if (!FlushIncoming() || !WriteJournal()) {
+    *failedPath = moves_.empty() ? std::u16string() : moves_.front().Installed();
     return false;
   }
 
   std::set<std::u16string> folders;
   for (FileMove& move : moves_) {
     bool placed = false;
-    if (move.incoming.empty()) {
+    const std::u16string installed = move.Installed();
+    if (!move.hasIncoming) {
       move.hadInstalled = true;
-      placed = platform::RetireFile(move.retired, move.installed);
+      placed = platform::RetireFile(move.Retired(), installed);
     } else {
-      placed = platform::PlaceFile(move.retired, move.installed, move.incoming, &move.hadInstalled,
+      placed = platform::PlaceFile(move.Retired(), installed, move.Incoming(), &move.hadInstalled,
                                    move.keepsOwnPermissions);
     }
     if (!placed) {
-      *failedPath = move.installed;
+      *failedPath = installed;
       RollBack();
       return false;
     }
-    placed_.push_back(move);
-    folders.insert(FolderOf(move.installed));
+    ++placedCount_;
+    folders.insert(FolderOf(installed));
   }
   if (!platform::FlushFoldersToDisk(std::vector<std::u16string>(folders.begin(), folders.end()))) {
     *failedPath = *folders.begin();
@@ -81,10 +102,11 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
 
 bool Installation::RollBack() {
   bool restored = true;
-  for (auto move = placed_.rbegin(); move != placed_.rend(); ++move) {
-    if (!platform::RestoreFile(move->retired, move->installed, move->hadInstalled)) restored = false;
+  for (std::size_t i = placedCount_; i > 0; --i) {
+    const FileMove& move = moves_[i - 1];
+    if (!platform::RestoreFile(move.Retired(), move.Installed(), move.hadInstalled)) restored = false;
   }
-  placed_.clear();
+  placedCount_ = 0;
   // A journal is kept where something could not be put back, so that the
   // next run's recovery tries again.
   if (restored) platform::RemoveFile(journalPath_);

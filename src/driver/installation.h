@@ -1,24 +1,41 @@
 // Puts a run's files in place all or nothing, with a journal that survives a kill.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace velmora::driver {
 
-// One file on its way into the installation: `incoming` (downloaded or
-// staged) takes the installed name, and whatever was installed is kept at
-// `retired`. A move with no incoming file only retires the installed one (a
-// file a new package no longer has).
-struct FileMove {
+// The folders a group of moves runs between, each ending with a separator:
+// where the incoming files are, the installation (or a package's folder in
+// it), and where replaced files are kept.
+struct MoveFolders {
   std::u16string incoming;
   std::u16string installed;
   std::u16string retired;
+};
+
+// One file on its way into the installation: the incoming file (downloaded
+// or staged) takes the installed name, and whatever was installed is kept
+// under the retired one. A move with no incoming file only retires the
+// installed one (a file a new package no longer has). Each path is `name`
+// below folders the moves of a group share: a package's moves run into
+// thousands, and full paths would hold the same folders thousands of times.
+struct FileMove {
+  std::shared_ptr<const MoveFolders> folders;
+  std::u16string name;
+  bool hasIncoming = true;
   // Package files keep the permission bits they were unpacked with; plain
   // files take over those of the file they replace.
   bool keepsOwnPermissions = false;
   // Set by Apply: whether something was installed under the name before.
   bool hadInstalled = false;
+
+  std::u16string Incoming() const { return folders->incoming + name; }
+  std::u16string Installed() const { return folders->installed + name; }
+  std::u16string Retired() const { return folders->retired + name; }
 };
 
 // The placing of one run. Apply is called once; until Commit, RollBack puts
@@ -46,11 +63,13 @@ class Installation {
   bool Commit();
 
  private:
+  bool FlushIncoming() const;
   bool WriteJournal() const;
 
   std::u16string journalPath_;
-  std::vector<FileMove> placed_;
   std::vector<FileMove> moves_;
+  // The first placedCount_ moves are in place (RollBack can undo them).
+  std::size_t placedCount_ = 0;
 };
 
 // Puts back every installed file that a run killed while placing left

@@ -1,4 +1,6 @@
 // The self-update: replace the running updater and restart it.
+#include <memory>
+
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
 #include "driver/installation.h"
@@ -38,7 +40,11 @@ void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, con
   // moment on Windows when the name is free.
   Installation installation(values.journalPath);
   std::u16string failedPath;
-  if (!installation.Apply({{values.tempFolder + name, installedPath, values.retireFolder + name}}, &failedPath)) {
+  FileMove move;
+  move.folders =
+      std::make_shared<const MoveFolders>(MoveFolders{values.tempFolder, values.installFolder, values.retireFolder});
+  move.name = name;
+  if (!installation.Apply({move}, &failedPath)) {
     log.error(diagnostics::kSelfReplaceFailed);
     return;
   }

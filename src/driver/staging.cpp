@@ -1,7 +1,10 @@
 // Unpacks a package beside the installation and plans the moves that install it.
 #include "driver/staging.h"
 
-#include <set>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <utility>
 
 #include "archive/package.h"
 #include "platform/encoding.h"
@@ -12,17 +15,19 @@
 namespace velmora::driver {
 namespace {
 
-// Every file below `folder` (links as files, never entered), as names
-// relative to it with "\" separators.
-void ListFilesBelow(const std::u16string& folder, const std::u16string& prefix, std::vector<std::u16string>* names) {
+// Hands every file below `folder` (links as files, never entered) to
+// `take`, as a name relative to it with "\\" separators. The names go
+// straight to their use: a package holds thousands.
+void ListFilesBelow(const std::u16string& folder, const std::u16string& prefix,
+                    const std::function<void(std::u16string)>& take) {
   platform::FolderSearch search;
   if (!search.Start(folder + prefix + u"*.*")) return;
   do {
     const std::u16string& name = search.Name();
     if (search.IsFolder() && !search.IsLink()) {
-      if (name != u"." && name != u"..") ListFilesBelow(folder, prefix + name + u"\\", names);
+      if (name != u"." && name != u"..") ListFilesBelow(folder, prefix + name + u"\\", take);
     } else {
-      names->push_back(prefix + name);
+      take(prefix + name);
     }
   } while (search.Next());
 }
@@ -38,32 +43,31 @@ std::u16string FoldCase(std::u16string name) {
 
 bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, std::vector<FileMove>* moves) {
   // Files left by an interrupted run must not slip into this package.
-  platform::DeleteDirectoryTree(folders.staging);
-  platform::CreateDirectoryChain(folders.staging);
-  if (!archive::UnzipPackage(zipPath, folders.staging)) return false;
+  platform::DeleteDirectoryTree(folders.incoming);
+  platform::CreateDirectoryChain(folders.incoming);
+  if (!archive::UnzipPackage(zipPath, folders.incoming)) return false;
 
-  std::vector<std::u16string> staged;
-  ListFilesBelow(folders.staging, u"", &staged);
-  std::set<std::u16string> stagedNames;
-  for (const std::u16string& name : staged) {
+  // Sorted once, searched per installed file: a set would cost a tree node
+  // per name on top of it.
+  std::vector<std::u16string> stagedNames;
+  const auto shared = std::make_shared<const MoveFolders>(folders);
+  ListFilesBelow(folders.incoming, u"", [&](std::u16string name) {
+    stagedNames.push_back(FoldCase(name));
     FileMove move;
-    move.incoming = folders.staging + name;
-    move.installed = folders.installed + name;
-    move.retired = folders.retired + name;
+    move.folders = shared;
+    move.name = std::move(name);
     move.keepsOwnPermissions = true;
-    moves->push_back(move);
-    stagedNames.insert(FoldCase(name));
-  }
-
-  std::vector<std::u16string> installed;
-  ListFilesBelow(folders.installed, u"", &installed);
-  for (const std::u16string& name : installed) {
-    if (stagedNames.count(FoldCase(name)) != 0) continue;
+    moves->push_back(std::move(move));
+  });
+  std::sort(stagedNames.begin(), stagedNames.end());
+  ListFilesBelow(folders.installed, u"", [&](std::u16string name) {
+    if (std::binary_search(stagedNames.begin(), stagedNames.end(), FoldCase(name))) return;
     FileMove move;
-    move.installed = folders.installed + name;
-    move.retired = folders.retired + name;
-    moves->push_back(move);
-  }
+    move.folders = shared;
+    move.name = std::move(name);
+    move.hasIncoming = false;
+    moves->push_back(std::move(move));
+  });
   return true;
 }
 

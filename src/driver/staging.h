@@ -8,14 +8,12 @@
 
 namespace velmora::driver {
 
-// The folders of one package; each ends with a separator.
-struct PackageFolders {
-  std::u16string staging;    // where the package is unpacked first
-  std::u16string installed;  // the package folder in the installation
-  std::u16string retired;    // where its replaced files are kept
-};
+// The folders of one package, each ending with a separator: where it is
+// unpacked first (incoming), its folder in the installation, and where its
+// replaced files are kept.
+using PackageFolders = MoveFolders;
 
-// Unpacks the package at `zipPath` completely into `folders.staging` (emptied
+// Unpacks the package at `zipPath` completely into `folders.incoming` (emptied
 // first) and appends the moves that make the installed package folder hold
 // exactly the package: every unpacked file, and the retiring of every
 // installed file the package no longer has (names compared ignoring ASCII

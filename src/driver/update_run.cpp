@@ -1,6 +1,9 @@
 // The update run: fetch the list, plan, download everything, then apply it.
 #include "driver/update_run.h"
 
+#include <memory>
+#include <utility>
+
 #include "diagnostics/logger.h"
 #include "diagnostics/messages.h"
 #include "driver/installation.h"
@@ -69,10 +72,15 @@ FetchResult ResultOf(transfer::DownloadStatus status) {
 // not unpack; nothing installed has changed then.
 bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::vector<FileMove>* moves) {
   const std::u16string staging = values.tempFolder + platform::StagingFolderName + u"\\";
+  const auto plainFolders =
+      std::make_shared<const MoveFolders>(MoveFolders{values.tempFolder, values.installFolder, values.retireFolder});
   for (const auto& [key, entry] : plan) {
-    const std::u16string name = platform::Utf8ToWide(CollapseName(key));
+    std::u16string name = platform::Utf8ToWide(CollapseName(key));
     if (!manifest::IsPackageName(key)) {
-      moves->push_back({values.tempFolder + name, values.installFolder + name, values.retireFolder + name});
+      FileMove move;
+      move.folders = plainFolders;
+      move.name = std::move(name);
+      moves->push_back(std::move(move));
       continue;
     }
     const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength) + u"\\";
@@ -83,6 +91,16 @@ bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::ve
     }
   }
   return true;
+}
+
+// The files to fetch. An entry of the local list that cannot be read counts
+// as not installed; the others keep their versions. Neither list outlives
+// the plan: with hundreds of entries each they are worth freeing before the
+// downloads.
+manifest::FileTable PlanUpdate(const std::u16string& localListPath, manifest::FileTable remote) {
+  manifest::FileTable local;
+  if (!manifest::ReadInstalledList(localListPath, local)) return remote;
+  return manifest::BuildUpdatePlan(local, remote);
 }
 
 // Stops the host, clears the download folder and starts the host again.
@@ -202,12 +220,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
 
-  // An entry of the local list that cannot be read counts as not installed;
-  // the others keep their versions.
-  manifest::FileTable local;
-  const manifest::FileTable plan = manifest::ReadInstalledList(values.localListPath, local)
-                                       ? manifest::BuildUpdatePlan(local, remote)
-                                       : remote;
+  const manifest::FileTable plan = PlanUpdate(values.localListPath, std::move(remote));
   if (plan.empty()) {
     Log().error(diagnostics::kNothingToUpdate);
     return;

@@ -13,7 +13,7 @@ namespace velmora::platform {
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
 // Hashes data handed over in pieces, for files that are hashed while they
-// are written. libcrypto's EVP interface on POSIX, CNG (BCrypt) on Windows.
+// are written. libcrypto on POSIX, CNG (BCrypt) on Windows.
 // A hasher that failed once, or has finished, refuses further calls.
 class Sha256Hasher {
  public:

@@ -20,6 +20,18 @@ TEST(Encoding, AsciiIsUnchanged) {
   EXPECT_EQ(AnsiToWide("D:\\App\\"), u"D:\\App\\");
 }
 
+TEST(Encoding, GbkKeepsAsciiAsItIsAndEncodesChinese) {
+  const struct {
+    std::u16string wide;
+    std::string gbk;
+  } cases[] = {
+      {u"", ""},
+      {u"C:\\App\\Quillon.exe", "C:\\App\\Quillon.exe"},
+      {u"D:\\\u4e2d\u6587\\a.txt", "D:\\\xD6\xD0\xCE\xC4\\a.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WideToGbk(c.wide), c.gbk) << WideToUtf8(c.wide);
+}
+
 TEST(Encoding, RoundTripKeepsEveryPlane) {
   const std::u16string text = u"\u00e9\u4e2d\u6587 \U0001F600 end";
   EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);

@@ -1,19 +1,17 @@
-// SHA-256 on POSIX with libcrypto's EVP digest interface.
+// SHA-256 on POSIX with libcrypto's SHA-256 functions.
 #include "platform/sha256.h"
 
+// The direct SHA-256 functions are marked deprecated from libcrypto 3.0 on in
+// favour of EVP. EVP would start the library's provider machinery (its name
+// map and algorithm tables) for this one digest: about 0.5 MiB more peak
+// resident memory for an update over plain HTTP. The direct functions run
+// the same assembly without it.
+#define OPENSSL_API_COMPAT 10101
+
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
+#include <openssl/sha.h>
 
 namespace velmora::platform {
-
-namespace {
-
-struct DigestContextFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
-
-}  // namespace
 
 void PrepareCryptography() {
   // Each part of the library's set-up runs once per process: the first call
@@ -24,16 +22,13 @@ void PrepareCryptography() {
 }
 
 struct Sha256Hasher::State {
-  DigestContext context;
+  SHA256_CTX context;
 };
 
 Sha256Hasher::Sha256Hasher() {
-  DigestContext context(EVP_MD_CTX_new());
-  // EVP_sha256 is the built-in implementation: no provider lookup by name,
-  // so no configuration file is read for it.
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return;
-  state_ = std::make_unique<State>();
-  state_->context = std::move(context);
+  auto state = std::make_unique<State>();
+  if (SHA256_Init(&state->context) != 1) return;
+  state_ = std::move(state);
 }
 
 Sha256Hasher::~Sha256Hasher() = default;
@@ -43,7 +38,7 @@ Sha256Hasher& Sha256Hasher::operator=(Sha256Hasher&& other) noexcept = default;
 bool Sha256Hasher::Update(const void* data, std::size_t size) {
   if (!state_) return false;
   if (size == 0) return true;
-  if (EVP_DigestUpdate(state_->context.get(), data, size) == 1) return true;
+  if (SHA256_Update(&state_->context, data, size) == 1) return true;
   state_.reset();
   return false;
 }
@@ -51,9 +46,8 @@ bool Sha256Hasher::Update(const void* data, std::size_t size) {
 bool Sha256Hasher::Finish(Sha256Digest* digest) {
   if (!state_) return false;
   Sha256Digest value{};
-  unsigned int length = 0;
-  const bool ok = EVP_DigestFinal_ex(state_->context.get(), value.data(), &length) == 1 &&
-                  length == value.size();
+  static_assert(sizeof(value) == SHA256_DIGEST_LENGTH, "a digest is 32 bytes");
+  const bool ok = SHA256_Final(value.data(), &state_->context) == 1;
   state_.reset();
   if (!ok) return false;
   if (digest != nullptr) *digest = value;
