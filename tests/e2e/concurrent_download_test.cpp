@@ -72,6 +72,9 @@ struct ConditionalCase {
   const char* lastMessage;
 };
 
+// Shown in test listings instead of the case's bytes.
+void PrintTo(const ConditionalCase& c, std::ostream* out) { *out << c.name; }
+
 class ConditionalFetch : public UpdaterTest, public ::testing::WithParamInterface<ConditionalCase> {
  protected:
   // The statuses nginx answered the list with, in order, from a log in the
