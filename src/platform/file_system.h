@@ -45,13 +45,14 @@ bool ReadWriteTime(const std::u16string& path, std::uint64_t* writeTime);
 // and `*nameFreed` is true.
 bool SetAsideInstalledFile(const std::u16string& installed, const std::u16string& retired, bool* nameFreed);
 // Forces the content of freshly written files to the disk before they are
-// renamed into place: one syncfs of their file system on POSIX (the files lie
-// in one download folder), FlushFileBuffers on each file on Windows.
+// renamed into place: on POSIX a fsync of each of a few files, or one syncfs
+// of their file system for many (they lie in one download folder);
+// FlushFileBuffers on each file on Windows.
 bool FlushFilesToDisk(const std::vector<std::u16string>& paths);
-// Forces the entries of folders (the renames into them) to the disk: one
-// syncfs of their file system on POSIX (they lie in one installation), where
-// a fsync per folder would cost a disk round trip each; on Windows NTFS
-// commits renames through its own journal, so there is nothing to do.
+// Forces the entries of folders (the renames into them) to the disk: on POSIX
+// a fsync of each of a few folders, or one syncfs of their file system for
+// many (they lie in one installation); on Windows NTFS commits renames
+// through its own journal, so there is nothing to do.
 bool FlushFoldersToDisk(const std::vector<std::u16string>& folders);
 // GetCurrentDirectoryW.
 std::u16string GetCurrentFolder();
