@@ -121,15 +121,7 @@ UpdaterTest::Snapshot UpdaterTest::TakeSnapshot() const {
   return files;
 }
 
-void UpdaterTest::ExpectFailedRun(const Snapshot& before, const std::vector<std::string>& errors) {
-  const std::vector<LogLine> log = Log();
-  std::vector<std::string> logged;
-  for (const std::string& error : MessagesAt(log, "ERROR")) logged.push_back(NormalizeSlashes(error));
-  std::vector<std::string> expected;
-  for (const std::string& error : errors) expected.push_back(NormalizeSlashes(error));
-  EXPECT_EQ(logged, expected) << DescribeLog(log);
-  EXPECT_EQ(CountMessage(log, diagnostics::kUpdateFinished), 0);
-
+std::vector<std::string> UpdaterTest::ChangedFiles(const Snapshot& before) const {
   // Names only: the contents are binaries too large to print.
   const Snapshot after = TakeSnapshot();
   std::vector<std::string> changed;
@@ -140,7 +132,19 @@ void UpdaterTest::ExpectFailedRun(const Snapshot& before, const std::vector<std:
   for (const auto& [name, content] : after) {
     if (before.count(name) == 0) changed.push_back(name);
   }
-  EXPECT_EQ(changed, std::vector<std::string>{}) << "files changed by the failed run";
+  return changed;
+}
+
+void UpdaterTest::ExpectFailedRun(const Snapshot& before, const std::vector<std::string>& errors) {
+  const std::vector<LogLine> log = Log();
+  std::vector<std::string> logged;
+  for (const std::string& error : MessagesAt(log, "ERROR")) logged.push_back(NormalizeSlashes(error));
+  std::vector<std::string> expected;
+  for (const std::string& error : errors) expected.push_back(NormalizeSlashes(error));
+  EXPECT_EQ(logged, expected) << DescribeLog(log);
+  EXPECT_EQ(CountMessage(log, diagnostics::kUpdateFinished), 0);
+
+  EXPECT_EQ(ChangedFiles(before), std::vector<std::string>{}) << "files changed by the failed run";
 
   EXPECT_TRUE(IsAlive(hostPid_)) << "the host was stopped";
   EXPECT_FALSE(WaitUntil([&] { return HostStarts().size() > 1 || AnUpdaterRuns(); }, 0.5))

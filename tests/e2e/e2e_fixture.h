@@ -75,6 +75,8 @@ class UpdaterTest : public ::testing::Test {
   // and download folders: what a failed run must leave exactly as it was.
   using Snapshot = std::map<std::string, std::string>;
   Snapshot TakeSnapshot() const;
+  // The files added, removed or changed since `before`.
+  std::vector<std::string> ChangedFiles(const Snapshot& before) const;
   // Checks a run that failed: it logged exactly `errors` (paths compared with
   // either separator), never reported a finished update, changed no file of
   // `before`, and left the host given by hostPid_ running and unrestarted.

@@ -25,23 +25,13 @@ class ScopedEnvironment {
 
 class RefusedRunTest : public UpdaterTest {
  protected:
-  // Every regular file of the installation with its bytes, except the log and
-  // the download folder, which a refused run may write.
-  std::map<std::string, std::string> Snapshot() const {
-    std::map<std::string, std::string> files;
-    for (const std::string& path : ListFiles(app_)) {
-      if (path.rfind("log/", 0) != 0 && path.rfind("temp/", 0) != 0) files[path] = ReadFile(App(path));
-    }
-    return files;
-  }
-
   // Runs the updater for the running host `host` and checks a refused run:
   // its log (less the no-key notice) is exactly `expected`, ending in an
   // ERROR; no file changed; the host runs on, was not started again, and no
   // updater was started either.
   void ExpectRefusedRun(const std::vector<std::string>& expected, pid_t host) {
     RemoveTree(App("log"));
-    const std::map<std::string, std::string> before = Snapshot();
+    const Snapshot before = TakeSnapshot();
     const std::size_t starts = HostStarts().size();
     // The updater's lock is one per machine; other programs may hold it for a while.
     WaitUntil(InstanceLockIsFree, 60);
@@ -52,15 +42,7 @@ class RefusedRunTest : public UpdaterTest {
     for (const LogLine& line : log) messages.push_back(line.message);
     EXPECT_EQ(messages, expected) << DescribeLog(log);
     EXPECT_TRUE(!log.empty() && log.back().level == "ERROR");
-    std::map<std::string, std::string> after = Snapshot();
-    std::string changed;
-    for (const auto& [path, bytes] : before) {
-      if (after.count(path) == 0 || after[path] != bytes) changed += " " + path;
-    }
-    for (const auto& [path, bytes] : after) {
-      if (before.count(path) == 0) changed += " +" + path;
-    }
-    EXPECT_EQ(changed, "") << "the installation changed";
+    EXPECT_EQ(ChangedFiles(before), std::vector<std::string>{}) << "the installation changed";
     EXPECT_TRUE(IsAlive(host));
     EXPECT_FALSE(WaitForHostStarts(starts + 1, 0.3)) << "the host was started again";
     for (pid_t pid : ProcessesRunningFrom(app_)) EXPECT_EQ(ExecutableOf(pid), App("Host"));
