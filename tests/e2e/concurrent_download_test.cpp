@@ -1,6 +1,7 @@
 // End-to-end tests of the concurrent downloads of a run and of the conditional list fetch.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "diagnostics/messages.h"
@@ -96,6 +97,9 @@ TEST_P(ConditionalFetch, SecondRunAfterACompletedOne) {
   WriteLocalList("1.0", {{"1.0", "a.dll", ""}});
   const std::string olderList = ReadFile(App("UpdateList.xml"));
   Publish("2.0", {{"a.dll", "2.0", "two"}});
+  // Validators of a list served within the second it changed are not kept.
+  std::filesystem::last_write_time(Release("UpdateList.xml"),
+                                   std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
   const std::string logs = root_ + "/nginx/";
   StartServer("location = /UpdateList.xml {\n access_log " + logs + "access.log e2e;\n access_log " + logs +
               "list.log combined;\n" + (c.serverIgnoresConditions ? " if_modified_since off;\n etag off;\n" : "") +
