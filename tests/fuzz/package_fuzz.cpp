@@ -8,6 +8,7 @@
 #include <string>
 
 #include "archive/package.h"
+#include "platform/encoding.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   // Backslashes as the update run writes them; the package folder's name as well.
-  velmora::archive::UnzipPackage(box.package.string(), box.sandbox.string() + "\\out");
+  velmora::archive::UnzipPackage(velmora::platform::Utf8ToWide(box.package.string()),
+                                 velmora::platform::Utf8ToWide(box.sandbox.string() + "\\out"));
   CheckOnly(box.sandbox, {"p.zip", "out"});
   CheckOnly(box.parent, {"sandbox"});
   std::error_code ignored;

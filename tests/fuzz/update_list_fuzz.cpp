@@ -11,6 +11,7 @@
 #include "manifest/update_list.h"
 #include "manifest/update_plan.h"
 #include "manifest/version.h"
+#include "platform/encoding.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void Check(bool condition) {
 
 // Opens a write-back, records every entry once as changed and one as new, and
 // saves; a list that read well must read well again after the save.
-void RoundTrip(const std::string& localPath, const std::string& remotePath, bool readWell,
+void RoundTrip(const std::u16string& localPath, const std::u16string& remotePath, bool readWell,
                const FileTable& table) {
   UpdateListWriter writer;
   if (writer.OpenForWriteBack(localPath, remotePath) != UpdateListWriter::OpenResult::kOk) return;
@@ -96,11 +97,11 @@ void FuzzVersions(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzVersions(data, size);
 
-  const std::string localPath = Folder().Path("UpdateList.xml");
-  const std::string remotePath = Folder().Path("remote.xml");
-  WriteFile(remotePath, data, size);
+  const std::u16string localPath = velmora::platform::Utf8ToWide(Folder().Path("UpdateList.xml"));
+  const std::u16string remotePath = velmora::platform::Utf8ToWide(Folder().Path("remote.xml"));
+  WriteFile(Folder().Path("remote.xml"), data, size);
   std::error_code ignored;
-  fs::remove(localPath, ignored);
+  fs::remove(Folder().Path("UpdateList.xml"), ignored);
 
   FileTable table;
   std::string entryPoint;
