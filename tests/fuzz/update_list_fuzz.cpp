@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Without a local list the bytes are the downloaded list; with one, the local.
   RoundTrip(localPath, remotePath, read, table);
-  WriteFile(localPath, data, size);
+  WriteFile(Folder().Path("UpdateList.xml"), data, size);
   RoundTrip(localPath, remotePath, read, table);
   return 0;
 }
