@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "e2e/e2e_fixture.h"
+#include "platform/encoding.h"
+#include "platform/names.h"
 
 namespace velmora::e2e {
 namespace {
@@ -39,6 +41,8 @@ bool IsOwnName(const std::string& name) {
   for (const char* own : {"Velmora", "Host", "host-started.log", "host.pid", "UpdateList.xml"}) {
     if (name == own) return true;
   }
+  // What the updater keeps beside its list.
+  if (name == platform::WideToUtf8(platform::ListValidatorsFileName)) return true;
   for (const char* folder : {"log/", "temp/", ".RECYCLER/"}) {
     if (name.rfind(folder, 0) == 0) return true;
   }
@@ -103,6 +107,7 @@ class KillDuringRun : public UpdaterTest {
       ::rename(App(leftover).c_str(), (trash + leftover).c_str());
     }
     ++trashMade_;
+    RemoveTree(App(platform::WideToUtf8(platform::ListValidatorsFileName)));
     for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid"}) {
       RemoveTree(App(leftover));
     }
