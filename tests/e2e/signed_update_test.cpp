@@ -8,6 +8,7 @@
 
 #include "diagnostics/messages.h"
 #include "e2e/refused_run.h"
+#include "e2e/tool_run.h"
 
 namespace velmora::e2e {
 namespace {
@@ -48,17 +49,8 @@ class SignedUpdate : public RefusedRunTest {
 
   std::string Key(const std::string& name) const { return root_ + "/" + name; }
 
-  // Runs a tool to its end (bounded); true when it exited with 0. Its output
-  // goes to `output` when given.
   bool Tool(const std::string& program, const std::vector<std::string>& arguments, std::string* output = nullptr) {
-    const std::string outputFile = root_ + "/tool.out";
-    RemoveTree(outputFile);
-    const pid_t child = Spawn(program, arguments, root_, outputFile);
-    if (child <= 0) return false;
-    const ExitStatus status = WaitForChild(child, 30);
-    if (!status.ended) KillChild(child);
-    if (output != nullptr) *output = ReadFile(outputFile);
-    return status.exited && status.code == 0;
+    return RunTool(program, arguments, root_, output);
   }
 
   std::string Sha256Of(const std::string& path) {
