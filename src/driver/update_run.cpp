@@ -159,8 +159,7 @@ FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& ent
   }
   // A body shorter than announced arrives complete as far as HTTP can tell.
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint64_t size = 0;
-    if (entries[i]->size != 0 && (!platform::ReadFileSize(requests[i].path, &size) || size != entries[i]->size)) {
+    if (entries[i]->size != 0 && batch.bytes[i] != entries[i]->size) {
       if (failed != nullptr) *failed = entries[i];
       return FetchResult::kWrongSize;
     }
@@ -234,12 +233,16 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     RunSelfUpdate(self->second, values, trust, baseUrlArgument, writer);
     return;
   }
+  // The list to write back is known to open; its document is loaded again
+  // once the files are here, rather than held through the downloads.
+  writer.Close();
 
   // Every file arrives whole and every package unpacks before anything in
   // the installation changes.
   if (!DownloadAll(plan, values)) return;
   std::vector<FileMove> moves;
   if (!PlanMoves(plan, values, &moves)) return;
+  if (LogOpenFailure(writer.OpenForWriteBack(values.localListPath, values.downloadedListPath))) return;
 
   // All or nothing: a file that cannot be placed takes back every file this
   // run placed, and nothing is recorded.

@@ -64,6 +64,9 @@ class UpdateListWriter {
   // True when the open found no local list and started from the downloaded one.
   bool listReplaced() const;
 
+  // Frees the loaded document; the writer is then as if never opened.
+  void Close();
+
   // Records an applied file in memory. The first element whose attribute 2 (or
   // Name) is exactly `entry.name` gets its Ver set, or is replaced by a clean
   // File element when it cannot be read as an entry; without one, a new entry

@@ -77,6 +77,8 @@ UpdateListWriter::OpenResult UpdateListWriter::OpenForWriteBack(
 
 bool UpdateListWriter::listReplaced() const { return state_ != nullptr && state_->listReplaced; }
 
+void UpdateListWriter::Close() { state_.reset(); }
+
 void UpdateListWriter::RecordAppliedFile(const FileEntry& entry) {
   if (state_ == nullptr || state_->files == nullptr) return;
   tinyxml2::XMLElement* files = state_->files;

@@ -36,7 +36,8 @@ bool PlaceFile(const std::u16string& retired, const std::u16string& installed,
     if (!keepOwnPermissions) TakeOverPermissions(retired, incoming);
   }
 
-  CreateDirectoryChain(installed);
+  // An installed file had its folder; only a new one may need folders made.
+  if (!*hadInstalled) CreateDirectoryChain(installed);
   if (MoveFileReplacing(incoming, installed)) return true;
 
   // The new file did not arrive: put the installed one back where it was,

@@ -150,8 +150,12 @@ DownloadOutcome Download(const DownloadRequest& request) {
 BatchResult DownloadBatch(const std::vector<DownloadRequest>& requests) {
   BatchResult result;
   result.ok = true;
+  result.bytes.resize(requests.size());
   RunTransfers(requests.data(), requests.size(), [&result](std::size_t index, const DownloadOutcome& outcome) {
-    if (outcome.status == DownloadStatus::kOk || outcome.status == DownloadStatus::kNotModified) return true;
+    if (outcome.status == DownloadStatus::kOk || outcome.status == DownloadStatus::kNotModified) {
+      result.bytes[index] = outcome.bytes;
+      return true;
+    }
     if (result.ok || index < result.failedIndex) {
       result.ok = false;
       result.failedIndex = index;

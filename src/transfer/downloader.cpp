@@ -33,16 +33,6 @@ constexpr long kLowSpeedBytes = 1;
 constexpr long kAllowedProtocols = CURLPROTO_HTTP | CURLPROTO_HTTPS;
 constexpr long kNotModified = 304;
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// Creates every missing folder before the last separator. Index 3 on skips
-// a drive root ("C:\"); failures show up when the file is opened.
-void CreateFolderChain(const std::u16string& path) {
-  for (std::size_t i = 3; i < path.size(); ++i) {
-    if (IsSeparator(path[i]) && !IsSeparator(path[i - 1])) platform::CreateFolder(path.substr(0, i));
-  }
-}
-
 bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
 
 bool AppendHeader(CurlList& list, const char* name, const std::string& value) {
@@ -101,7 +91,7 @@ DownloadStatus Downloader::Prepare() {
   // targets share folders that exist by then.
   file.reset(platform::OpenForBinaryWrite(request.path));
   if (!file) {
-    CreateFolderChain(request.path);
+    platform::CreateDirectoryChain(request.path);
     file.reset(platform::OpenForBinaryWrite(request.path));
   }
   if (!file) return DownloadStatus::kWriteFailed;

@@ -60,6 +60,7 @@ struct BatchResult {
   bool ok = false;
   std::size_t failedIndex = 0;
   DownloadOutcome failed;
+  std::vector<std::uint64_t> bytes;  // per request: body bytes written, when ok
 };
 
 // Fetches every request over up to TransferOptions::connections connections

@@ -52,26 +52,20 @@ bool IsAlreadyExistsError(std::uint32_t code) { return code == static_cast<std::
 
 bool RemoveFile(const std::u16string& path) {
   const std::string native = ToNative(path);
-  struct stat info;
-  // Like deleting a file on Windows: a folder is not a file.
-  if (::lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
+  if (::unlink(native.c_str()) == 0) return true;
+  // Like deleting a file on Windows: a folder is not a file. Linux says so
+  // itself; POSIX allows EPERM for it.
+  if (errno == EPERM) {
+    struct stat info;
+    if (::lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) errno = EISDIR;
   }
-  return ::unlink(native.c_str()) == 0;
+  return false;
 }
 
 bool MoveFileReplacing(const std::u16string& from, const std::u16string& to) {
-  const std::string source = ToNative(from);
-  const std::string target = ToNative(to);
-  struct stat info;
-  // A rename replaces files only, never a folder, as on Windows.
-  if (::lstat(source.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
-      ::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
-  return ::rename(source.c_str(), target.c_str()) == 0;
+  // rename() itself never lets a file replace a folder (EISDIR), as on
+  // Windows.
+  return ::rename(ToNative(from).c_str(), ToNative(to).c_str()) == 0;
 }
 
 bool RemoveFolder(const std::u16string& path) {
