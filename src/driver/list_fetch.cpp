@@ -1,6 +1,8 @@
 // Fetches the remote update list, conditionally when the last fetch left validators.
 #include "driver/list_fetch.h"
 
+#include <algorithm>
+
 #include "driver/update_run.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
@@ -8,6 +10,7 @@
 #include "platform/names.h"
 #include "platform/sha256.h"
 #include "transfer/downloader.h"
+#include "transfer/transfer_options.h"
 
 namespace velmora::driver {
 namespace {
@@ -54,6 +57,9 @@ ListFetch FetchList(const RunValues& values) {
   request.url = values.listUrl;
   request.path = values.downloadedListPath;
   ReadValidators(values, &request.ifNoneMatch, &request.ifModifiedSince);
+  // A new list means files to fetch, nearly always: their connections open
+  // while the list is still arriving instead of after it.
+  request.warmConnections = std::max(transfer::CurrentTransferOptions().connections, 1u) - 1;
   const transfer::DownloadOutcome outcome = transfer::Download(request);
 
   ListFetch fetch;

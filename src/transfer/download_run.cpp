@@ -13,6 +13,7 @@
 #include "platform/sha256.h"
 #include "transfer/downloader_private.h"
 #include "transfer/transfer_options.h"
+#include "transfer/warm_connections.h"
 
 namespace velmora::transfer {
 
@@ -163,6 +164,7 @@ BatchResult DownloadBatch(const std::vector<DownloadRequest>& requests) {
     }
     return false;
   });
+  DropWarmConnections();
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "transfer/progress_text.h"
 #include "transfer/transfer_options.h"
+#include "transfer/warm_connections.h"
 
 namespace velmora::transfer {
 
@@ -135,7 +136,9 @@ bool Downloader::ApplyOptions(CURL* curl) {
          curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA)) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
+         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocketCallback) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, SocketOptionsCallback) == CURLE_OK;
 }
 
 std::size_t Downloader::Write(const char* data, std::size_t size) {
@@ -163,6 +166,19 @@ void Downloader::Header(std::string_view line) {
     etag.clear();
     lastModified.clear();
     served.clear();
+    return;
+  }
+  if (Trimmed(line).empty()) {
+    // The end of a response's header: a server that ignores conditional
+    // requests answers an unchanged list with its old validators.
+    const bool unchanged = (!request.ifNoneMatch.empty() && etag == request.ifNoneMatch) ||
+                           (!request.ifModifiedSince.empty() && lastModified == request.ifModifiedSince);
+    long status = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status == 200 && !unchanged && request.warmConnections > 0 && !warmed) {
+      warmed = true;
+      WarmConnections(request.warmConnections);
+    }
     return;
   }
   const std::size_t colon = line.find(':');

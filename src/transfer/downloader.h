@@ -33,6 +33,11 @@ struct DownloadRequest {
   // Last-Modified); empty: not sent.
   std::string ifNoneMatch;
   std::string ifModifiedSince;
+  // Connections to open to the same server as soon as the response shows
+  // that a new body is coming (status 200 with validators other than the
+  // ones asked about), for the transfers that follow; the next batch uses
+  // them, and closes those it did not need.
+  std::size_t warmConnections = 0;
 };
 
 struct DownloadOutcome {

@@ -64,6 +64,7 @@ class Downloader {
   std::string etag;
   std::string lastModified;
   std::string served;  // the Date of the last response
+  bool warmed = false;
 };
 
 // CURLOPT_WRITEFUNCTION: hands the data to Write of the Downloader in

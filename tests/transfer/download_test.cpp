@@ -6,8 +6,11 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_folder.h"
@@ -151,6 +154,65 @@ TEST_F(DownloadTest, StalledConnectionIsAbandonedWhileTheOthersFinish) {
   for (int i = 1; i <= 8; ++i) {
     EXPECT_EQ(ReadAll(folder_.Path() / (std::to_string(i) + ".bin")), "file " + std::to_string(i));
   }
+}
+
+// The client ports of the connections to `port` that are up, as the
+// server's side of each shows in the kernel's table.
+std::set<int> ConnectionsTo(int port) {
+  std::set<int> clients;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    unsigned slot = 0, localAddress = 0, localPort = 0, remoteAddress = 0, remotePort = 0, state = 0;
+    if (std::sscanf(line.c_str(), " %u: %X:%X %X:%X %X", &slot, &localAddress, &localPort, &remoteAddress,
+                    &remotePort, &state) == 6 &&
+        static_cast<int>(localPort) == port && state == 1 /* established */) {
+      clients.insert(static_cast<int>(remotePort));
+    }
+  }
+  return clients;
+}
+
+TEST_F(DownloadTest, ANewBodyOpensTheConnectionsOfTheNextBatchWhileItArrives) {
+  constexpr unsigned kConnections = 4;
+  UseOptions(kConnections, 30);
+  const std::string base = server_.BaseUrl();
+  const int port = std::stoi(base.substr(base.rfind(':') + 1));
+  struct Case {
+    const char* path;
+    const char* ifNoneMatch;
+    std::size_t warm;  // connections opened besides the list's own
+  } cases[] = {
+      {"validated", kEtag, 0},  // 304
+      {"ignoring", kEtag, 0},   // 200, but the list it already has
+      {"validated", "", kConnections - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + c.ifNoneMatch);
+    const std::set<int> before = ConnectionsTo(port);
+    DownloadRequest list = Request(c.path, "list.xml");
+    list.ifNoneMatch = c.ifNoneMatch;
+    list.warmConnections = kConnections - 1;
+    Download(list);
+    std::set<int> warm;
+    for (int i = 0; i < 50 && (i == 0 || warm.size() < c.warm); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      warm = ConnectionsTo(port);
+      for (int known : before) warm.erase(known);
+      warm.erase(server_.Requests().back().clientPort);
+    }
+    EXPECT_EQ(warm.size(), c.warm);
+  }
+
+  // The batch takes the warm connections instead of opening its own.
+  const std::set<int> open = ConnectionsTo(port);
+  const std::size_t seenBefore = server_.Requests().size();
+  std::vector<DownloadRequest> requests;
+  for (unsigned i = 0; i < kConnections; ++i) requests.push_back(Request("f/" + std::to_string(i), std::to_string(i)));
+  EXPECT_TRUE(DownloadBatch(requests).ok);
+  const std::vector<SeenRequest> seen = server_.Requests();
+  for (std::size_t i = seenBefore; i < seen.size(); ++i) EXPECT_EQ(open.count(seen[i].clientPort), 1u);
 }
 
 TEST(DefaultTransferOptions, ReadsOnlyWellFormedTestAids) {

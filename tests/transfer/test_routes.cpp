@@ -77,9 +77,12 @@ void AddRoutes(TestServer& server) {
   routes.Get(R"(/f/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content("file " + req.matches[1].str(), "application/octet-stream");
   });
-  // Answers 304 when either validator matches what it sends.
-  routes.Get("/validated", [](const httplib::Request& req, httplib::Response& res) {
-    if (req.get_header_value("If-None-Match") == kEtag || req.get_header_value("If-Modified-Since") == kLastModified) {
+  // Answers 304 when either validator matches what it sends; "/ignoring"
+  // never looks at them.
+  routes.Get(R"(/(validated|ignoring))", [](const httplib::Request& req, httplib::Response& res) {
+    const bool honours = req.matches[1] == "validated";
+    if (honours &&
+        (req.get_header_value("If-None-Match") == kEtag || req.get_header_value("If-Modified-Since") == kLastModified)) {
       res.status = 304;
       return;
     }
