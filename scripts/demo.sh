@@ -12,7 +12,8 @@ say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 bash scripts/install-deps.sh
 
 say "Building Velmora and the sample host"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVELMORA_TINYXML2_PREFIX="$(bash scripts/build-linux-deps.sh || true)" >/dev/null
 cmake --build build -j"$(nproc)" --target Velmora test_host >/dev/null
 UPDATER="$ROOT_DIR/build/src/driver/Velmora"
 HOST_BIN="$ROOT_DIR/build/tools/test_host"
