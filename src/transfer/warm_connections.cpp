@@ -15,8 +15,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A connection left unused for longer may have been given up by the
-// server; the transfer then opens its own rather than risk a dead one.
-constexpr auto kWarmLifetime = std::chrono::seconds(2);
+// server (some give a connection seconds to bring its request); the
+// transfer then opens its own rather than risk a dead one.
+constexpr auto kWarmLifetime = std::chrono::seconds(5);
 // Large enough for every socket address the system knows.
 constexpr std::size_t kMaxAddressBytes = 128;
 // The first libcurl release known to take a socket it is told is connected

@@ -182,17 +182,20 @@ TEST_F(DownloadTest, ANewBodyOpensTheConnectionsOfTheNextBatchWhileItArrives) {
   struct Case {
     const char* path;
     const char* ifNoneMatch;
+    const char* ifModifiedSince;
     std::size_t warm;  // connections opened besides the list's own
   } cases[] = {
-      {"validated", kEtag, 0},  // 304
-      {"ignoring", kEtag, 0},   // 200, but the list it already has
-      {"validated", "", kConnections - 1},
+      {"validated", kEtag, "", 0},          // 304
+      {"ignoring", kEtag, "", 0},           // 200, but the list it already has
+      {"ignoring", "", kLastModified, 0},   // the same, known by its date
+      {"validated", "", "", kConnections - 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + " " + c.ifNoneMatch);
+    SCOPED_TRACE(std::string(c.path) + " " + c.ifNoneMatch + c.ifModifiedSince);
     const std::set<int> before = ConnectionsTo(port);
     DownloadRequest list = Request(c.path, "list.xml");
     list.ifNoneMatch = c.ifNoneMatch;
+    list.ifModifiedSince = c.ifModifiedSince;
     list.warmConnections = kConnections - 1;
     Download(list);
     std::set<int> warm;
