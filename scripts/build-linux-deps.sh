@@ -26,15 +26,8 @@ version[tinyxml2]=$(dpkg-query -W -f='${source:Version}' libtinyxml2-dev)
 key=$(printf 'tinyxml2 %s\ng++ %s\ncmake %s\nrecipe %s\n' "${version[tinyxml2]}" "$(g++ -dumpfullversion)" \
         "$(pkg_version cmake)" "$(cat "$0" "$root/scripts/debian-sources.sh" | sha256sum | cut -c1-16)")
 prefix="$cache/$(key_dir tinyxml2 "$key")"
-if is_complete "$prefix" "$key"; then
-  echo "$prefix"
-  exit 0
-fi
-
-mkdir -p "$cache"
-exec 9>"$prefix.lock"
-flock -w 600 9 || die "another build holds $prefix.lock"
-if is_complete "$prefix" "$key"; then echo "$prefix"; exit 0; fi
+finish_if_built "$prefix" "$key"
+lock_prefix "$prefix" "$key" 600
 ensure_deb_src
 say "building tinyxml2 ${version[tinyxml2]} into $prefix"
 downloads="$work/downloads"

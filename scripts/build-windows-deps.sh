@@ -90,10 +90,7 @@ fi
 # The staging folder is named after the key, so a run that was interrupted
 # resumes: each library is marked only once its install has finished, and
 # unmarked leftovers are built again. One run at a time per key.
-mkdir -p "$cache"
-exec 9>"$prefix.lock"
-flock -w 3600 9 || die "another build holds $prefix.lock"
-if is_complete "$prefix" "$key"; then echo "$prefix"; exit 0; fi
+lock_prefix "$prefix" "$key" 3600
 say "building into $prefix"
 printf '%s\n' "$key" | sed 's/^/  /' >&2
 downloads="$work/downloads"

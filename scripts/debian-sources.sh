@@ -14,6 +14,16 @@ codename=${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}
 # A stamp holds the key text; a prefix whose stamp says the same is complete.
 is_complete() { [ -f "$1/.velmora-complete" ] && [ "$(cat "$1/.velmora-complete")" = "$2" ]; }
 key_dir() { printf '%s' "$2" | sha256sum | cut -c1-16 | sed "s/^/$1-/"; }
+# finish_if_built PREFIX KEY: prints PREFIX and ends the script when it is complete.
+finish_if_built() { if is_complete "$1" "$2"; then echo "$1"; exit 0; fi; }
+# lock_prefix PREFIX KEY SECONDS: one build per prefix at a time; a run that
+# waited ends as soon as the other one has completed the prefix.
+lock_prefix() {
+  mkdir -p "$(dirname "$1")"
+  exec 9>"$1.lock"
+  flock -w "$3" 9 || die "another build holds $1.lock"
+  finish_if_built "$1" "$2"
+}
 
 # deb-src twins of the running release's deb entries, plus one for log4cpp.
 ensure_deb_src() {
