@@ -50,9 +50,4 @@ cmake --install "$src/_build" >/dev/null
 # The pkg-config file names its place relative to itself, so that the staging
 # folder can be renamed.
 sed -i "s|$stage|\${pcfiledir}/../..|g" "$stage/lib/pkgconfig/tinyxml2.pc"
-printf '%s\n' "$key" >"$stage/.velmora-complete"
-rm -rf "$prefix"
-mv "$stage" "$prefix"
-rm -rf "$builds"
-say "done: $prefix"
-echo "$prefix"
+complete_prefix "$stage" "$prefix" "$key" "$builds"

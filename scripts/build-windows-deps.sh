@@ -204,9 +204,4 @@ done
 if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi
 
 rm -f "$stage"/.built-*
-printf '%s\n' "$key" >"$stage/.velmora-complete"
-rm -rf "$prefix"
-mv "$stage" "$prefix"
-rm -rf "$builds"
-say "done: $prefix"
-echo "$prefix"
+complete_prefix "$stage" "$prefix" "$key" "$builds"

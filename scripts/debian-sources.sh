@@ -16,6 +16,17 @@ is_complete() { [ -f "$1/.velmora-complete" ] && [ "$(cat "$1/.velmora-complete"
 key_dir() { printf '%s' "$2" | sha256sum | cut -c1-16 | sed "s/^/$1-/"; }
 # finish_if_built PREFIX KEY: prints PREFIX and ends the script when it is complete.
 finish_if_built() { if is_complete "$1" "$2"; then echo "$1"; exit 0; fi; }
+# complete_prefix STAGE PREFIX KEY BUILDS: stamps the staging folder with the
+# key (last, so that only a whole prefix counts), renames it into place,
+# removes the build trees and prints the prefix.
+complete_prefix() {
+  printf '%s\n' "$3" >"$1/.velmora-complete"
+  rm -rf "$2"
+  mv "$1" "$2"
+  rm -rf "$4"
+  say "done: $2"
+  echo "$2"
+}
 # lock_prefix PREFIX KEY SECONDS: one build per prefix at a time; a run that
 # waited ends as soon as the other one has completed the prefix.
 lock_prefix() {
