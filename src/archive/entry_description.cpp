@@ -3,7 +3,7 @@
 
 #include "archive/zip_reader.h"
 #include "platform/clock.h"
-#include "platform/name_policy.h"
+#include "layout/name_policy.h"
 
 namespace velmora::archive {
 namespace {
@@ -50,7 +50,7 @@ std::u16string TrimEntryName(const std::u16string& name) {
 bool IsUnsafeEntryName(const std::u16string& name) {
   // The same policy as for update-list names: a name Windows would store
   // otherwise, or one that leaves the target folder, is never written.
-  return !platform::IsSafeRelativeName(name);
+  return !layout::IsSafeRelativeName(name);
 }
 
 bool IsUnixLinkEntry(std::uint32_t versionMadeBy, std::uint32_t externalAttributes) {

@@ -6,10 +6,10 @@
 
 // Ours before the logging library's: its MinGW configuration redefines
 // int64_t, which must not reach the standard headers.
+#include "layout/own_files.h"
 #include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/file_system.h"
-#include "platform/names.h"
 #include "platform/paths.h"
 
 #include <log4cpp/Category.hh>
@@ -62,6 +62,8 @@ void LogCategory::error(const std::string& message) { Root(root_).error(message)
 
 void LogCategory::info(const std::string& message) { Root(root_).info(message); }
 
+void LogCategory::debug(const std::string& message) { Root(root_).debug(message); }
+
 Logger& Logger::Instance() {
   static Logger* instance = nullptr;
   if (instance != nullptr) return *instance;
@@ -72,7 +74,7 @@ Logger& Logger::Instance() {
 
   // Only the last level is made: the updater's own folder always exists. An
   // existing folder is the normal case.
-  const std::u16string folder = platform::GetModuleDirectory() + platform::LogFolderName + u"\\";
+  const std::u16string folder = platform::GetModuleDirectory() + layout::kLogFolderName + u"\\";
   platform::CreateFolder(folder);
 
   // The date is fixed now: a run past midnight keeps the file it started with.

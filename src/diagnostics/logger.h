@@ -12,6 +12,7 @@ class LogCategory {
   explicit LogCategory(void* root) : root_(root) {}
   void error(const std::string& message);  // priority ERROR (300)
   void info(const std::string& message);   // priority INFO (600)
+  void debug(const std::string& message);  // priority DEBUG (700): details behind a fixed text
 
  private:
   void* root_;  // the logging library's root category, owned by the library

@@ -78,4 +78,11 @@ inline constexpr char kSignatureCheckFailed[] = "\xD0\xA3\xD1\xE9XML\xCE\xC4\xBC
 // 未配置更新公钥. (no update key is configured)
 inline constexpr char kNoUpdateKey[] = "\xCE\xB4\xC5\xE4\xD6\xC3\xB8\xFC\xD0\xC2\xB9\xAB\xD4\xBF.";
 
+// 读取更新公钥出错. (error reading the update key: it exists but cannot be read)
+inline constexpr char kUpdateKeyUnreadable[] = "\xB6\xC1\xC8\xA1\xB8\xFC\xD0\xC2\xB9\xAB\xD4\xBF\xB3\xF6\xB4\xED.";
+// 更新列表已过期. (the update list has expired)
+inline constexpr char kListExpired[] = "\xB8\xFC\xD0\xC2\xC1\xD0\xB1\xED\xD2\xD1\xB9\xFD\xC6\xDA.";
+// 回滚更新出错: (error rolling back the update: (followed by the path that could not be put back))
+inline constexpr char kRollbackFailedPrefix[] = "\xBB\xD8\xB9\xF6\xB8\xFC\xD0\xC2\xB3\xF6\xB4\xED:";
+
 }  // namespace velmora::diagnostics

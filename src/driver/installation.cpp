@@ -4,6 +4,9 @@
 #include <set>
 #include <utility>
 
+#include "layout/own_files.h"
+#include "layout/name_policy.h"
+#include "layout/placement.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
@@ -11,7 +14,9 @@
 namespace velmora::driver {
 namespace {
 
-// The journal is UTF-8 text: per move one line "<installed>\t<retired>\n".
+// The journal is UTF-8 text: per move one line "<installed>\t<retired>\n",
+// the installed name relative to the installation, the retired one to the
+// retire folder (its run folder first).
 constexpr char kFieldSeparator = '\t';
 constexpr char kLineEnd = '\n';
 // A journal names a few thousand paths at the most.
@@ -28,10 +33,25 @@ std::u16string FolderOf(const std::u16string& path) {
   return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
 }
 
+// A journal line's name as a path below `folder`; empty when the name is
+// not a plain relative name that stays inside it. A journal is only ever
+// written by the updater, but it lies in a folder the installation's users
+// can write: one line must never move a file from elsewhere.
+std::u16string PathBelow(const std::u16string& folder, const std::string& name) {
+  const std::u16string wide = platform::Utf8ToWide(name);
+  if (!layout::IsSafeRelativeName(wide) || wide.back() == u'\\' || wide.back() == u'/') return std::u16string();
+  return folder + wide;
+}
+
+std::string NameBelow(const std::u16string& folder, const std::u16string& path) {
+  return platform::WideToUtf8(path.substr(folder.size()));
+}
 
 }  // namespace
 
-Installation::Installation(std::u16string journalPath) : journalPath_(std::move(journalPath)) {}
+Installation::Installation(std::u16string journalPath, std::u16string installFolder, std::u16string retireFolder)
+    : journalPath_(std::move(journalPath)), installFolder_(std::move(installFolder)),
+      retireFolder_(std::move(retireFolder)) {}
 
 bool Installation::WriteJournal() const {
   // Reserved for the longest UTF-8 the paths can take (three bytes per
@@ -44,9 +64,10 @@ bool Installation::WriteJournal() const {
   std::string text;
   text.reserve(longest);
   for (const FileMove& move : moves_) {
-    text += platform::WideToUtf8(move.Installed()) + kFieldSeparator + platform::WideToUtf8(move.Retired()) + kLineEnd;
+    text += NameBelow(installFolder_, move.Installed()) + kFieldSeparator + NameBelow(retireFolder_, move.Retired()) +
+            kLineEnd;
   }
-  return platform::ReplaceFileContent(journalPath_, text);
+  return platform::ReplaceFileContent(journalPath_, layout::TemporaryOf(journalPath_), text);
 }
 
 bool Installation::FlushIncoming() const {
@@ -56,7 +77,7 @@ bool Installation::FlushIncoming() const {
   // batch's flush (one syncfs on POSIX) the later ones find little to do.
   std::vector<std::u16string> batch;
   for (const FileMove& move : moves_) {
-    if (!move.hasIncoming) continue;
+    if (!move.hasIncoming || move.isFolder) continue;
     batch.push_back(move.Incoming());
     if (batch.size() < kFlushBatch) continue;
     if (!platform::FlushFilesToDisk(batch)) return false;
@@ -65,12 +86,13 @@ bool Installation::FlushIncoming() const {
   return platform::FlushFilesToDisk(batch);
 }
 
-bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath) {
+ApplyResult Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath,
+                                std::u16string* unrestoredPath) {
   moves_ = std::move(moves);
   placedCount_ = 0;
   if (!FlushIncoming() || !WriteJournal()) {
     *failedPath = moves_.empty() ? std::u16string() : moves_.front().Installed();
-    return false;
+    return ApplyResult::kRolledBack;
   }
 
   std::set<std::u16string> folders;
@@ -79,32 +101,32 @@ bool Installation::Apply(std::vector<FileMove> moves, std::u16string* failedPath
     const std::u16string installed = move.Installed();
     if (!move.hasIncoming) {
       move.hadInstalled = true;
-      placed = platform::RetireFile(move.Retired(), installed);
+      placed = layout::RetireFile(move.Retired(), installed);
     } else {
-      placed = platform::PlaceFile(move.Retired(), installed, move.Incoming(), &move.hadInstalled,
+      placed = layout::PlaceFile(move.Retired(), installed, move.Incoming(), &move.hadInstalled,
                                    move.keepsOwnPermissions);
     }
     if (!placed) {
       *failedPath = installed;
-      RollBack();
-      return false;
+      return RollBack(unrestoredPath) ? ApplyResult::kRolledBack : ApplyResult::kRollbackFailed;
     }
     ++placedCount_;
     folders.insert(FolderOf(installed));
   }
   if (!platform::FlushFoldersToDisk(std::vector<std::u16string>(folders.begin(), folders.end()))) {
     *failedPath = *folders.begin();
-    RollBack();
-    return false;
+    return RollBack(unrestoredPath) ? ApplyResult::kRolledBack : ApplyResult::kRollbackFailed;
   }
-  return true;
+  return ApplyResult::kApplied;
 }
 
-bool Installation::RollBack() {
+bool Installation::RollBack(std::u16string* unrestoredPath) {
   bool restored = true;
   for (std::size_t i = placedCount_; i > 0; --i) {
     const FileMove& move = moves_[i - 1];
-    if (!platform::RestoreFile(move.Retired(), move.Installed(), move.hadInstalled)) restored = false;
+    if (layout::RestoreFile(move.Retired(), move.Installed(), move.hadInstalled)) continue;
+    if (restored && unrestoredPath != nullptr) *unrestoredPath = move.Installed();
+    restored = false;
   }
   placedCount_ = 0;
   // A journal is kept where something could not be put back, so that the
@@ -119,10 +141,12 @@ bool Installation::Commit() {
   return platform::RemoveFile(journalPath_) || !Exists(journalPath_);
 }
 
-std::vector<std::u16string> RecoverInterruptedRun(const std::u16string& journalPath) {
-  std::vector<std::u16string> restored;
+Recovery RecoverInterruptedRun(const std::u16string& journalPath, const std::u16string& installFolder,
+                               const std::u16string& retireFolder) {
+  Recovery recovery;
   std::string text;
-  if (!platform::ReadWholeFile(journalPath, kMaxJournalBytes, &text)) return restored;
+  if (!platform::ReadWholeFile(journalPath, kMaxJournalBytes, &text)) return recovery;
+  std::vector<std::pair<std::u16string, std::u16string>> entries;
   std::size_t begin = 0;
   while (begin < text.size()) {
     std::size_t end = text.find(kLineEnd, begin);
@@ -130,15 +154,28 @@ std::vector<std::u16string> RecoverInterruptedRun(const std::u16string& journalP
     const std::string line = text.substr(begin, end - begin);
     begin = end + 1;
     const std::size_t tab = line.find(kFieldSeparator);
-    if (tab == std::string::npos) continue;
-    const std::u16string installed = platform::Utf8ToWide(line.substr(0, tab));
-    const std::u16string retired = platform::Utf8ToWide(line.substr(tab + 1));
-    if (!Exists(installed) && Exists(retired) && platform::MoveFileReplacing(retired, installed)) {
-      restored.push_back(installed);
+    const std::u16string installed = tab == std::string::npos ? u"" : PathBelow(installFolder, line.substr(0, tab));
+    const std::u16string retired = tab == std::string::npos ? u"" : PathBelow(retireFolder, line.substr(tab + 1));
+    if (installed.empty() || retired.empty()) {
+      recovery.ignored.push_back(line);
+      continue;
+    }
+    entries.emplace_back(installed, retired);
+  }
+  // Last placed, first undone: every installed item whose retired copy the
+  // run made goes back, so the installation is as it was before that run.
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    const auto& [installed, retired] = *entry;
+    if (!Exists(retired)) continue;
+    if (layout::RestoreFile(retired, installed, true)) {
+      recovery.restored.push_back(installed);
+    } else if (recovery.unrestored.empty()) {
+      recovery.unrestored = installed;
     }
   }
-  platform::RemoveFile(journalPath);
-  return restored;
+  // What could not be put back stays in the journal for the next run.
+  if (recovery.unrestored.empty()) platform::RemoveFile(journalPath);
+  return recovery;
 }
 
 }  // namespace velmora::driver

@@ -30,6 +30,8 @@ struct FileMove {
   // Package files keep the permission bits they were unpacked with; plain
   // files take over those of the file they replace.
   bool keepsOwnPermissions = false;
+  // The incoming item is an empty folder (a package's own folder entry).
+  bool isFolder = false;
   // Set by Apply: whether something was installed under the name before.
   bool hadInstalled = false;
 
@@ -38,23 +40,35 @@ struct FileMove {
   std::u16string Retired() const { return folders->retired + name; }
 };
 
+// How Apply ended.
+enum class ApplyResult {
+  kApplied,         // every move is in place
+  kRolledBack,      // a move failed and every placed one was undone
+  kRollbackFailed,  // a move failed and a placed one could not be undone
+};
+
 // The placing of one run. Apply is called once; until Commit, RollBack puts
 // every placed file back.
 class Installation {
  public:
-  // `journalPath` names the journal file (in the download folder).
-  explicit Installation(std::u16string journalPath);
+  // `journalPath` names the journal file (in the download folder); the
+  // moves' paths lie below `installFolder` and `retireFolder`, which the
+  // journal's names are relative to.
+  Installation(std::u16string journalPath, std::u16string installFolder, std::u16string retireFolder);
 
   // Flushes the incoming files to the disk, writes the journal, then places
   // the moves in order. At the first failure every move placed so far is
-  // undone, `*failedPath` gets the installed path that failed, and the result
-  // is false. True when every file is in place (and its folder flushed).
-  bool Apply(std::vector<FileMove> moves, std::u16string* failedPath);
+  // undone and `*failedPath` gets the installed path that failed; when the
+  // undoing fails too, `*unrestoredPath` gets the first path that could not
+  // be put back. kApplied when every file is in place (and its folder
+  // flushed).
+  ApplyResult Apply(std::vector<FileMove> moves, std::u16string* failedPath, std::u16string* unrestoredPath);
 
   // Undoes every placed move, last first, and removes the journal. False
-  // when a file could not be put back (the journal then stays, so the next
-  // run puts back what it can).
-  bool RollBack();
+  // when a file could not be put back (`*unrestoredPath`, when given, names
+  // the first); the journal then stays, so that the next run puts back what
+  // it can before anything else.
+  bool RollBack(std::u16string* unrestoredPath = nullptr);
 
   // The placement is final for a later run: the journal goes. Called before
   // the update list records the new versions, so a run that dies in between
@@ -67,15 +81,28 @@ class Installation {
   bool WriteJournal() const;
 
   std::u16string journalPath_;
+  std::u16string installFolder_;
+  std::u16string retireFolder_;
   std::vector<FileMove> moves_;
   // The first placedCount_ moves are in place (RollBack can undo them).
   std::size_t placedCount_ = 0;
 };
 
-// Puts back every installed file that a run killed while placing left
-// missing, where its retired copy exists, as the journal at `journalPath`
-// names them; then removes the journal. The paths put back are returned for
-// the log. Nothing happens without a journal.
-std::vector<std::u16string> RecoverInterruptedRun(const std::u16string& journalPath);
+// What the recovery of an interrupted run did.
+struct Recovery {
+  std::vector<std::u16string> restored;  // installed paths put back
+  std::vector<std::string> ignored;      // journal lines of any other form
+  std::u16string unrestored;             // the first path that could not be put back
+};
+
+// Finishes what a run killed while placing files, or one whose rollback
+// failed, left undone, as the journal at `journalPath` names it: every
+// installed item whose retired copy exists goes back, last placed first,
+// so that the installation is as it was before that run. A line whose
+// names are not plain relative names is ignored. The journal is removed
+// once everything is back; otherwise it stays for the next run. Nothing
+// happens without a journal.
+Recovery RecoverInterruptedRun(const std::u16string& journalPath, const std::u16string& installFolder,
+                               const std::u16string& retireFolder);
 
 }  // namespace velmora::driver

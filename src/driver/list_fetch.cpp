@@ -1,30 +1,27 @@
-// Fetches the remote update list, conditionally when the last fetch left validators.
+// Fetches the remote update list into memory, conditionally when the last completed run left validators.
 #include "driver/list_fetch.h"
 
 #include <algorithm>
 
-#include "driver/update_run.h"
-#include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
-#include "platform/names.h"
 #include "platform/sha256.h"
-#include "transfer/downloader.h"
-#include "transfer/transfer_options.h"
+#include "transfer/session.h"
 
 namespace velmora::driver {
 namespace {
 
 constexpr std::uint64_t kMaxValidatorBytes = 16 * 1024;
+// A list names a few thousand files at the most; a server that sends more
+// is cut off rather than allowed to fill the disk or the memory.
+constexpr std::uint64_t kMaxListBytes = 16 * 1024 * 1024;
+// The local list is one the updater wrote; this bounds a damaged one.
+constexpr std::uint64_t kMaxLocalListBytes = 64 * 1024 * 1024;
 
-std::u16string ValidatorsPath(const RunValues& values) {
-  return values.installFolder + platform::ListValidatorsFileName;
-}
-
-// The hash of the local list as it is now; empty when it cannot be read.
-std::string LocalListHash(const RunValues& values) {
+std::string HashOf(const std::string& bytes) {
+  platform::Sha256Hasher hasher;
   platform::Sha256Digest digest{};
-  if (!platform::HashFileSha256(values.localListPath, &digest)) return std::string();
+  if (!hasher.Update(bytes.data(), bytes.size()) || !hasher.Finish(&digest)) return std::string();
   return platform::Sha256Hex(digest);
 }
 
@@ -32,9 +29,10 @@ std::string LocalListHash(const RunValues& values) {
 // Last-Modified value and the hash of the local list they were kept with.
 // A local list changed since (restored, edited, replaced by hand) no longer
 // matches the server's list, so its validators are not used.
-bool ReadValidators(const RunValues& values, std::string* etag, std::string* lastModified) {
+bool ReadValidators(const RunValues& values, const LocalList& local, std::string* etag, std::string* lastModified) {
+  if (!local.readable) return false;
   std::string text;
-  if (!platform::ReadWholeFile(ValidatorsPath(values), kMaxValidatorBytes, &text)) return false;
+  if (!platform::ReadWholeFile(values.paths.validators, kMaxValidatorBytes, &text)) return false;
   std::string lines[3];
   std::size_t begin = 0;
   for (std::string& line : lines) {
@@ -43,8 +41,7 @@ bool ReadValidators(const RunValues& values, std::string* etag, std::string* las
     line = text.substr(begin, end - begin);
     begin = end + 1;
   }
-  const std::string listHash = LocalListHash(values);
-  if (listHash.empty() || listHash != lines[2]) return false;
+  if (lines[2].empty() || lines[2] != HashOf(local.bytes)) return false;
   *etag = lines[0];
   *lastModified = lines[1];
   return true;
@@ -52,37 +49,52 @@ bool ReadValidators(const RunValues& values, std::string* etag, std::string* las
 
 }  // namespace
 
-ListFetch FetchList(const RunValues& values) {
-  transfer::DownloadRequest request;
-  request.url = values.listUrl;
-  request.path = values.downloadedListPath;
-  ReadValidators(values, &request.ifNoneMatch, &request.ifModifiedSince);
-  // A new list means files to fetch, nearly always: their connections open
-  // while the list is still arriving instead of after it.
-  request.warmConnections = std::max(transfer::CurrentTransferOptions().connections, 1u) - 1;
-  const transfer::DownloadOutcome outcome = transfer::Download(request);
-
-  ListFetch fetch;
-  fetch.etag = outcome.etag;
-  fetch.lastModified = outcome.lastModified;
-  if (outcome.status == transfer::DownloadStatus::kOk) fetch.status = ListFetch::Status::kFetched;
-  if (outcome.status == transfer::DownloadStatus::kNotModified) fetch.status = ListFetch::Status::kNotModified;
-  return fetch;
+LocalList ReadLocalList(const RunValues& values) {
+  LocalList local;
+  local.exists = platform::GetPathAttributes(values.paths.localList, nullptr);
+  local.readable = local.exists && platform::ReadWholeFile(values.paths.localList, kMaxLocalListBytes, &local.bytes);
+  if (!local.readable) local.bytes.clear();
+  return local;
 }
 
-void SaveListValidators(const RunValues& values, const ListFetch& fetch) {
-  if (fetch.status != ListFetch::Status::kFetched) return;
+Outcome FetchList(transfer::TransferSession& session, const RunValues& values, const LocalList& local,
+                  ListFetch* fetch) {
+  transfer::DownloadRequest request;
+  request.url = values.listUrl;
+  request.body = &fetch->bytes;
+  request.maxBytes = kMaxListBytes;
+  ReadValidators(values, local, &request.ifNoneMatch, &request.ifModifiedSince);
+  // A new list means files to fetch, nearly always: their connections open
+  // while the list is still arriving instead of after it.
+  request.warmConnections = std::max(session.options().connections, 1u) - 1;
+  const transfer::DownloadOutcome outcome = session.Download(request);
+  fetch->etag = outcome.etag;
+  fetch->lastModified = outcome.lastModified;
+  if (outcome.status == transfer::DownloadStatus::kOk) return Outcome{};
+  if (outcome.status == transfer::DownloadStatus::kNotModified) return Make(OutcomeKind::kNotModified);
+  Outcome failed = Make(OutcomeKind::kListDownloadFailed);
+  if (outcome.httpStatus != 0 && outcome.httpStatus != 200) {
+    failed.codeKind = CodeKind::kHttp;
+    failed.code = outcome.httpStatus;
+  } else if (outcome.transferError != 0) {
+    failed.codeKind = CodeKind::kTransfer;
+    failed.code = outcome.transferError;
+  }
+  return failed;
+}
+
+void SaveListValidators(const RunValues& values, const ListFetch& fetch, const std::string& localListText) {
+  const std::u16string& path = values.paths.validators;
   // Validators of an older list must not outlive it: a server that sends
   // none leaves none behind.
   if (fetch.etag.empty() && fetch.lastModified.empty()) {
-    platform::RemoveFile(ValidatorsPath(values));
+    platform::RemoveFile(path);
     return;
   }
-  const std::string listHash = LocalListHash(values);
-  if (listHash.empty() ||
-      !platform::ReplaceFileContent(ValidatorsPath(values),
-                                    fetch.etag + "\n" + fetch.lastModified + "\n" + listHash + "\n")) {
-    platform::RemoveFile(ValidatorsPath(values));
+  const std::string listHash = HashOf(localListText);
+  if (listHash.empty() || !platform::ReplaceFileContent(path, layout::TemporaryOf(path),
+                                                        fetch.etag + "\n" + fetch.lastModified + "\n" + listHash + "\n")) {
+    platform::RemoveFile(path);
   }
 }
 

@@ -8,17 +8,17 @@
 
 namespace velmora::driver {
 
-// The folders of one package, each ending with a separator: where it is
-// unpacked first (incoming), its folder in the installation, and where its
-// replaced files are kept.
-using PackageFolders = MoveFolders;
-
-// Unpacks the package at `zipPath` completely into `folders.incoming` (emptied
-// first) and appends the moves that make the installed package folder hold
-// exactly the package: every unpacked file, and the retiring of every
-// installed file the package no longer has (names compared ignoring ASCII
-// case, as Windows does). False when the package does not unpack cleanly;
-// nothing in the installation has changed then.
-bool StagePackage(const std::u16string& zipPath, const PackageFolders& folders, std::vector<FileMove>* moves);
+// Unpacks the package at `zipPath` completely into `top.incoming` +
+// `folderName` (emptied first) and appends the moves that make the installed
+// package folder (`top.installed` + `folderName`) hold exactly the package:
+// its files and empty folders; the retiring of every installed file, link
+// and folder the package no longer has, before anything is placed; and the
+// retiring of the package folder itself where it is a link or a file, so
+// that nothing is ever written through a link. A package with no entries
+// retires its folder. Names are compared ignoring letter case, as Windows
+// does. False when the package does not unpack cleanly; nothing in the
+// installation has changed then.
+bool StagePackage(const std::u16string& zipPath, const MoveFolders& top, const std::u16string& folderName,
+                  std::vector<FileMove>* moves);
 
 }  // namespace velmora::driver

@@ -9,9 +9,10 @@
 namespace velmora::driver {
 
 // Runs the whole updater for a command line (program name first): installs
-// the crash handler, takes the single-instance lock, checks "start <baseUrl>
-// <hostPid>", creates the download folder and runs the update. Every outcome
-// goes to the log; the result is always 0.
+// the crash handler, takes the installation's lock, checks "start <baseUrl>
+// <hostPid>" (creates the download folder and runs the update) or "check
+// <baseUrl>" (plans only, and prints one line). Every outcome goes to the
+// log and, at the end, to the status file; the result is always 0.
 int RunUpdater(const std::vector<std::u16string>& arguments);
 
 // Reads a host process id: leading white space, an optional sign (a minus
@@ -19,7 +20,8 @@ int RunUpdater(const std::vector<std::u16string>& arguments);
 // when no digit follows or the number does not fit in 32 bits.
 std::optional<std::uint32_t> ReadProcessId(const std::u16string& text);
 
-// Compares with "start", ignoring the case of ASCII letters only.
-bool IsStartWord(const std::u16string& text);
+// Compares with a command word ("start", "check", in lower case), ignoring
+// the case of ASCII letters only.
+bool IsCommandWord(const std::u16string& text, const std::u16string& word);
 
 }  // namespace velmora::driver

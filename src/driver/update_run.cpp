@@ -1,272 +1,330 @@
-// The update run: fetch the list, plan, download everything, then apply it.
+// The update run: fetch and verify the list, plan, download, stage, apply, record, restart.
 #include "driver/update_run.h"
 
-#include <memory>
+#include <ctime>
+#include <set>
 #include <utility>
 
-#include "diagnostics/logger.h"
-#include "diagnostics/messages.h"
-#include "driver/installation.h"
-#include "driver/list_fetch.h"
+#include "driver/file_fetch.h"
+#include "driver/run_state.h"
 #include "driver/staging.h"
+#include "layout/name_policy.h"
+#include "layout/own_files.h"
+#include "layout/placement.h"
 #include "manifest/safe_name.h"
 #include "manifest/update_plan.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
-#include "platform/names.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "transfer/downloader.h"
+#include "transfer/session.h"
 
 namespace velmora::driver {
-
 namespace {
 
 constexpr std::size_t kPackageEndingLength = 4;  // ".zip"
 
-diagnostics::LogCategory& Log() { return diagnostics::Logger::Instance().category; }
+FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16string name) {
+  FileMove move;
+  move.folders = folders;
+  move.name = std::move(name);
+  move.hasIncoming = false;
+  return move;
+}
 
-bool LogOpenFailure(manifest::UpdateListWriter::OpenResult result) {
-  using OpenResult = manifest::UpdateListWriter::OpenResult;
-  switch (result) {
-    case OpenResult::kOk: return false;
-    case OpenResult::kCannotLoad: Log().error(diagnostics::kLocalListOpenFailed); break;
-    case OpenResult::kNoRoot: Log().error(diagnostics::kRootNodeMissing); break;
-    case OpenResult::kNoFiles: Log().error(diagnostics::kFilesNodeMissing); break;
+// The folders on the way to installed names, each looked at once: one that
+// is a link (on Windows any reparse point) is handed out, once, to be set
+// aside as the link itself, so that nothing is written through it.
+class LinksOnTheWay {
+ public:
+  explicit LinksOnTheWay(const std::u16string& installFolder) : installFolder_(installFolder) {}
+
+  template <typename Take>
+  void Check(const std::u16string& name, Take take) {
+    for (std::size_t separator = name.find(u'\\'); separator != std::u16string::npos;
+         separator = name.find(u'\\', separator + 1)) {
+      std::u16string folder = name.substr(0, separator);
+      if (!seen_.insert(layout::FoldCase(folder)).second) continue;
+      if (layout::IsLink(installFolder_ + folder)) take(std::move(folder));
+    }
+  }
+
+ private:
+  const std::u16string& installFolder_;
+  std::set<std::u16string> seen_;
+};
+
+
+// Fetches the list into memory and decides whether it comes from the
+// publisher: nothing of a list is read before that.
+Outcome FetchAndVerify(RunState& state) {
+  state.local = ReadLocalList(state.values);
+  const Outcome fetched = FetchList(state.session, state.values, state.local, &state.fetch);
+  if (!fetched.Continues()) return fetched;
+  const Outcome trusted = CheckListTrust(state.session, state.values, state.fetch.bytes, &state.trust);
+  state.report.facts().listTimestamp = state.trust.timestamp;
+  if (trusted.kind != OutcomeKind::kNoUpdateKey) return trusted;
+  state.report.Note(trusted);
+  return Outcome{};
+}
+
+// True when every entry of a signed list pins its content: a signature
+// covers the files only through their hashes and exact sizes.
+bool EveryFileIsPinned(const manifest::FileTable& files) {
+  for (const auto& [name, entry] : files) {
+    if (entry.sha256.empty() || !entry.hasSize) return false;
   }
   return true;
 }
 
-// Fetches every planned file into the download folder. False (logged) when
-// one did not arrive whole: nothing is installed then.
-bool DownloadAll(const manifest::FileTable& plan, const RunValues& values) {
-  std::vector<const manifest::FileEntry*> entries;
-  for (const auto& [key, entry] : plan) entries.push_back(&entry);
-  const manifest::FileEntry* failed = nullptr;
-  switch (FetchPlannedFiles(entries, values, &failed)) {
-    case FetchResult::kOk: return true;
-    case FetchResult::kFailed: Log().error(diagnostics::kDownloadFailedPrefix + CollapseName(failed->name)); break;
-    case FetchResult::kWrongSize:
-      Log().error(std::string(diagnostics::kSizeCheckPrefix) + std::to_string(failed->size) +
-                  diagnostics::kSizeCheckSuffix);
-      break;
-    case FetchResult::kWrongHash:
-      Log().error(diagnostics::kHashCheckFailedPrefix + CollapseName(failed->name));
-      break;
+bool NamesTheUpdateKey(const manifest::FileTable& files) {
+  for (const auto& [name, entry] : files) {
+    if (layout::ClassifyOwnName(platform::Utf8ToWide(name)) == layout::OwnName::kUpdateKey) return true;
   }
   return false;
 }
 
-FetchResult ResultOf(transfer::DownloadStatus status) {
-  switch (status) {
-    case transfer::DownloadStatus::kOk: return FetchResult::kOk;
-    case transfer::DownloadStatus::kTooLarge: return FetchResult::kWrongSize;
-    case transfer::DownloadStatus::kHashMismatch: return FetchResult::kWrongHash;
-    default: return FetchResult::kFailed;
+// Parses both lists from the bytes read before, and decides whether the
+// remote one is newer and usable.
+Outcome ReadLists(RunState& state) {
+  if (!state.remote.Parse(state.fetch.bytes)) return Make(OutcomeKind::kListUnreadable);
+  state.remoteVersion = state.remote.ApplicationVersion();
+  state.report.facts().remoteVersion = state.remoteVersion;
+  // A list without a version cannot say whether it is newer: it is broken,
+  // not "no update".
+  if (state.remoteVersion.empty()) return Make(OutcomeKind::kListUnreadable);
+  if (state.local.readable) {
+    auto document = std::make_unique<manifest::ListDocument>();
+    if (document->Parse(state.local.bytes)) state.localDocument = std::move(document);
   }
+  const std::string localVersion = state.localDocument ? state.localDocument->ApplicationVersion() : "";
+  state.report.facts().installedVersion = localVersion;
+  if (!manifest::ShouldRunUpdate(localVersion, state.remoteVersion)) {
+    if (!state.checkOnly) SaveListValidators(state.values, state.fetch, state.local.bytes);
+    return Make(OutcomeKind::kUpToDate);
+  }
+  manifest::FileTable files;
+  if (manifest::ReadUpdateList(state.remote, &files, &state.entryPoint) != manifest::ListRead::kOk) {
+    return Make(OutcomeKind::kListUnreadable);
+  }
+  if (state.entryPoint.empty()) return Make(OutcomeKind::kApplicationMissing);
+  if (state.trust.signedList && !EveryFileIsPinned(files)) return Make(OutcomeKind::kSignatureRefused);
+  // Only a list its publisher signed may replace the key that checks it.
+  if (!state.trust.signedList && NamesTheUpdateKey(files)) return Make(OutcomeKind::kListUnreadable);
+  state.plan = std::move(files);
+  return Outcome{};
+}
+
+// The files to fetch, and the write-back that will record them. An entry of
+// the local list that cannot be read counts as not installed; the others
+// keep their versions.
+Outcome Plan(RunState& state) {
+  manifest::FileTable local;
+  if (state.localDocument && manifest::ReadInstalledList(*state.localDocument, &local)) {
+    state.plan = manifest::BuildUpdatePlan(std::move(local), std::move(state.plan));
+  }
+  if (state.plan.empty()) return Make(OutcomeKind::kNothingToUpdate);
+  if (state.checkOnly) {
+    state.report.facts().fileCount = state.plan.size();
+    for (const auto& [name, entry] : state.plan) state.report.facts().downloadSize += entry.size;
+    return Make(OutcomeKind::kUpdateAvailable);
+  }
+  if (state.local.exists && !state.localDocument) return Make(OutcomeKind::kLocalListUnreadable);
+  switch (state.writer.Open(state.localDocument.get(), &state.remote)) {
+    case manifest::UpdateListWriter::OpenResult::kOk: break;
+    case manifest::UpdateListWriter::OpenResult::kNoRoot: return Make(OutcomeKind::kLocalListNoRoot);
+    case manifest::UpdateListWriter::OpenResult::kNoFiles: return Make(OutcomeKind::kLocalListNoFiles);
+  }
+  for (const auto& [name, entry] : state.plan) {
+    if (layout::ClassifyOwnName(platform::Utf8ToWide(name)) == layout::OwnName::kUpdater) return RunSelfUpdate(state);
+  }
+  return Outcome{};
+}
+
+// Every file arrives whole before anything in the installation changes.
+Outcome Download(RunState& state) {
+  std::vector<const manifest::FileEntry*> entries;
+  entries.reserve(state.plan.size());
+  for (const auto& [name, entry] : state.plan) entries.push_back(&entry);
+  return FetchFiles(state.session, state.values, entries, &state.report.facts().bytesDownloaded);
 }
 
 // The moves that install the plan: plain files from the download folder,
-// packages from their staging folders. False (logged) when a package does
-// not unpack; nothing installed has changed then.
-bool PlanMoves(const manifest::FileTable& plan, const RunValues& values, std::vector<FileMove>* moves) {
-  const std::u16string staging = values.tempFolder + platform::StagingFolderName + u"\\";
+// packages from their staging folders, the update key last of all, so that
+// the key that checked this list is replaced only once everything else is
+// in place. kUnpackFailed when a package does not unpack; nothing installed
+// has changed then.
+Outcome Stage(RunState& state) {
+  const layout::InstallationPaths& paths = state.values.paths;
+  state.retireRunFolder = NewRetireRunFolder(paths.retireFolder);
   const auto plainFolders =
-      std::make_shared<const MoveFolders>(MoveFolders{values.tempFolder, values.installFolder, values.retireFolder});
-  for (const auto& [key, entry] : plan) {
-    std::u16string name = platform::Utf8ToWide(CollapseName(key));
+      std::make_shared<const MoveFolders>(MoveFolders{paths.downloadFolder, paths.installFolder, state.retireRunFolder});
+  const auto stagingFolders =
+      std::make_shared<const MoveFolders>(MoveFolders{paths.stagingFolder, paths.installFolder, state.retireRunFolder});
+  LinksOnTheWay links(paths.installFolder);
+  std::vector<FileMove> placed, last;
+  for (const auto& [key, entry] : state.plan) {
+    const std::u16string name = DownloadPathOf(state.values, key).substr(paths.downloadFolder.size());
+    links.Check(name, [&](std::u16string link) { state.moves.push_back(Retiring(plainFolders, std::move(link))); });
     if (!manifest::IsPackageName(key)) {
       FileMove move;
       move.folders = plainFolders;
-      move.name = std::move(name);
-      moves->push_back(std::move(move));
+      move.name = name;
+      const bool isKey = layout::ClassifyOwnName(name) == layout::OwnName::kUpdateKey;
+      (isKey ? last : placed).push_back(std::move(move));
       continue;
     }
-    const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength) + u"\\";
-    const PackageFolders folders{staging + folder, values.installFolder + folder, values.retireFolder + folder};
-    if (!StagePackage(values.tempFolder + name, folders, moves)) {
-      Log().error(diagnostics::kUnpackFailedPrefix + platform::WideToGbk(values.installFolder + name));
-      return false;
+    const std::u16string folder = name.substr(0, name.size() - kPackageEndingLength);
+    if (!StagePackage(paths.downloadFolder + name, *stagingFolders, folder, &placed)) {
+      return WithPath(OutcomeKind::kUnpackFailed, paths.installFolder + name);
     }
   }
-  return true;
-}
-
-// The files to fetch. An entry of the local list that cannot be read counts
-// as not installed; the others keep their versions. Neither list outlives
-// the plan: with hundreds of entries each they are worth freeing before the
-// downloads.
-manifest::FileTable PlanUpdate(const std::u16string& localListPath, manifest::FileTable remote) {
-  manifest::FileTable local;
-  if (!manifest::ReadInstalledList(localListPath, local)) return remote;
-  return manifest::BuildUpdatePlan(local, remote);
-}
-
-// Stops the host, clears the download folder and starts the host again.
-void RestartHost(std::uint32_t hostProcessId, const RunValues& values, const std::string& hostExecutable) {
-  if (!platform::TerminateProcessById(hostProcessId)) Log().error(diagnostics::kTerminateHostFailed);
-  platform::DeleteDirectoryTree(values.tempFolder);
-
-  const std::u16string hostPath = values.installFolder + platform::Utf8ToWide(hostExecutable);
-  if (!platform::StartProgram(hostPath, u"")) {
-    Log().error(diagnostics::kStartFailedPrefix + platform::WideToGbk(hostPath));
-    return;
+  // Links go aside first, then everything in the order planned, the update
+  // key last.
+  for (std::vector<FileMove>* group : {&placed, &last}) {
+    for (FileMove& move : *group) state.moves.push_back(std::move(move));
   }
-  Log().info(platform::WideToGbk(hostPath));
-  Log().info(diagnostics::kUpdateFinished);
+  return Outcome{};
+}
+
+// All or nothing: a file that cannot be placed takes back every file this
+// run placed, and nothing is recorded.
+Outcome Apply(RunState& state) {
+  std::u16string failedPath, unrestoredPath;
+  switch (state.installation.Apply(std::move(state.moves), &failedPath, &unrestoredPath)) {
+    case ApplyResult::kApplied: return Outcome{};
+    case ApplyResult::kRolledBack:
+      state.report.Note(WithPath(OutcomeKind::kPlaceFailed, failedPath));
+      return Make(OutcomeKind::kRolledBack);
+    case ApplyResult::kRollbackFailed:
+      state.report.Note(WithPath(OutcomeKind::kPlaceFailed, failedPath));
+      return WithPath(OutcomeKind::kRollbackFailed, unrestoredPath);
+  }
+  return Outcome{};
+}
+
+Outcome Record(RunState& state) {
+  for (const auto& [key, entry] : state.plan) state.writer.RecordAppliedFile(entry);
+  state.writer.RecordApplication(state.remoteVersion, state.entryPoint);
+  const Outcome recorded = RecordRun(state);
+  if (recorded.Continues()) state.report.facts().installedVersion = state.remoteVersion;
+  return recorded;
+}
+
+// The host is stopped only now that every file is in place and recorded,
+// and started again from the installation.
+Outcome Restart(RunState& state) {
+  if (!platform::TerminateProcessById(state.hostProcessId)) state.report.Note(Make(OutcomeKind::kHostStopFailed));
+  CleanDownloadFolder(state.values);
+  const std::u16string hostPath = state.values.paths.installFolder + platform::Utf8ToWide(state.entryPoint);
+  if (!platform::StartProgram(hostPath, u"")) return WithPath(OutcomeKind::kStartFailed, hostPath);
+  state.report.Note(WithPath(OutcomeKind::kHostStarted, hostPath));
+  return Make(OutcomeKind::kUpdated);
+}
+
+Outcome RunSteps(RunState& state) {
+  for (RunStep step : {FetchAndVerify, ReadLists, Plan, Download, Stage, Apply, Record, Restart}) {
+    const Outcome outcome = step(state);
+    if (!outcome.Continues()) return outcome;
+  }
+  return Outcome{};
 }
 
 }  // namespace
 
-RunValues DeriveRunValues(const std::u16string& baseUrlArgument) {
-  RunValues values;
-  values.baseUrl = platform::WideToUtf8(baseUrlArgument);
-  values.listUrl = values.baseUrl + platform::WideToUtf8(platform::LocalListFileName);
-  values.installFolder = platform::GetModuleDirectory();
-  values.tempFolder = values.installFolder + platform::DownloadFolderName + u"\\";
-  values.retireFolder = platform::RetireFolderFor(values.installFolder);
-  values.localListPath = values.installFolder + platform::LocalListFileName;
-  values.downloadedListPath = values.tempFolder + platform::LocalListFileName;
-  values.journalPath = values.tempFolder + platform::JournalFileName;
-  return values;
-}
-
-std::string CollapseName(const std::string& key) {
-  std::string name = key;
-  platform::ReplaceAll(name, "\\\\", "\\");
-  return name;
-}
-
-FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& entries, const RunValues& values,
-                              const manifest::FileEntry** failed) {
-  std::vector<transfer::DownloadRequest> requests;
-  for (const manifest::FileEntry* entry : entries) {
-    const std::string name = CollapseName(entry->name);
-    transfer::DownloadRequest request;
-    request.url = values.baseUrl + name;
-    request.path = values.tempFolder + platform::Utf8ToWide(name);
-    request.maxBytes = entry->size;
-    platform::Sha256Digest digest{};
-    // The list reader accepts only well-formed hashes.
-    if (!entry->sha256.empty() && platform::ParseSha256Hex(entry->sha256, &digest)) request.sha256 = digest;
-    requests.push_back(std::move(request));
+Outcome RecordRun(RunState& state) {
+  state.installation.Commit();
+  const std::string text = state.writer.Text();
+  const layout::InstallationPaths& paths = state.values.paths;
+  const bool saved = (!state.trust.signedList || SaveListTimestamp(state.values, state.trust.timestamp)) &&
+                     !text.empty() && platform::ReplaceFileContent(paths.localList, layout::TemporaryOf(paths.localList), text);
+  if (!saved) {
+    state.report.Note(Make(OutcomeKind::kSaveFailed));
+    std::u16string unrestoredPath;
+    if (state.installation.RollBack(&unrestoredPath)) return Make(OutcomeKind::kRolledBack);
+    return WithPath(OutcomeKind::kRollbackFailed, unrestoredPath);
   }
-  const transfer::BatchResult batch = transfer::DownloadBatch(requests);
-  if (!batch.ok) {
-    if (failed != nullptr) *failed = entries[batch.failedIndex];
-    return ResultOf(batch.failed.status);
-  }
-  // A body shorter than announced arrives complete as far as HTTP can tell.
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i]->size != 0 && batch.bytes[i] != entries[i]->size) {
-      if (failed != nullptr) *failed = entries[i];
-      return FetchResult::kWrongSize;
-    }
-  }
-  return FetchResult::kOk;
-}
-
-bool SaveRun(manifest::UpdateListWriter& writer, const RunValues& values, const ListTrust& trust) {
-  if (trust.verdict == ListTrust::Verdict::kSigned && !SaveListTimestamp(values, trust.timestamp)) return false;
-  return writer.Save();
-}
-
-void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessId) {
-  const RunValues values = DeriveRunValues(baseUrlArgument);
-  // A run killed while placing files may have left installed names missing
-  // (Windows moves a file aside before the new one arrives): they come back
-  // first.
-  for (const std::u16string& path : RecoverInterruptedRun(values.journalPath)) {
-    Log().info(diagnostics::kRestoredPrefix + platform::WideToGbk(path));
-  }
-
-  const ListFetch fetch = FetchList(values);
-  if (fetch.status == ListFetch::Status::kNotModified) {
-    Log().info(diagnostics::kNoUpdateNeeded);
-    return;
-  }
-  if (fetch.status == ListFetch::Status::kFailed) {
-    Log().error(diagnostics::kListDownloadFailed);
-    return;
-  }
-  // Nothing of a list is read before it is known to come from the publisher.
-  const ListTrust trust = CheckListTrust(values);
-  if (trust.verdict == ListTrust::Verdict::kNoKey) Log().info(diagnostics::kNoUpdateKey);
-  if (trust.verdict == ListTrust::Verdict::kRefused) {
-    Log().error(diagnostics::kSignatureCheckFailed);
-    return;
-  }
-  if (!manifest::ShouldRunUpdate(values.localListPath, values.downloadedListPath)) {
-    SaveListValidators(values, fetch);
-    Log().info(diagnostics::kNoUpdateNeeded);
-    return;
-  }
-
-  manifest::FileTable remote;
-  std::string hostExecutable;
-  if (!manifest::ReadUpdateList(values.downloadedListPath, remote, hostExecutable)) {
-    Log().error(diagnostics::kListParseFailed);
-    return;
-  }
-  if (hostExecutable.empty()) {
-    Log().error(diagnostics::kApplicationParseFailed);
-    return;
-  }
-  // A signature covers the files only through their hashes.
-  if (trust.verdict == ListTrust::Verdict::kSigned && !EveryFileIsPinned(remote)) {
-    Log().error(diagnostics::kSignatureCheckFailed);
-    return;
-  }
-
-  const manifest::FileTable plan = PlanUpdate(values.localListPath, std::move(remote));
-  if (plan.empty()) {
-    Log().error(diagnostics::kNothingToUpdate);
-    return;
-  }
-
-  manifest::UpdateListWriter writer;
-  if (LogOpenFailure(writer.OpenForWriteBack(values.localListPath, values.downloadedListPath))) return;
-
-  const auto self = plan.find(platform::UpdaterFileName);
-  if (self != plan.end()) {
-    RunSelfUpdate(self->second, values, trust, baseUrlArgument, writer);
-    return;
-  }
-  // The list to write back is known to open; its document is loaded again
-  // once the files are here, rather than held through the downloads.
-  writer.Close();
-
-  // Every file arrives whole and every package unpacks before anything in
-  // the installation changes.
-  if (!DownloadAll(plan, values)) return;
-  std::vector<FileMove> moves;
-  if (!PlanMoves(plan, values, &moves)) return;
-  if (LogOpenFailure(writer.OpenForWriteBack(values.localListPath, values.downloadedListPath))) return;
-
-  // All or nothing: a file that cannot be placed takes back every file this
-  // run placed, and nothing is recorded.
-  Installation installation(values.journalPath);
-  std::u16string failedPath;
-  if (!installation.Apply(std::move(moves), &failedPath)) {
-    Log().error(diagnostics::kReplaceFailedPrefix + platform::WideToGbk(failedPath));
-    Log().error(diagnostics::kRunRolledBack);
-    return;
-  }
-  for (const auto& [key, entry] : plan) writer.RecordAppliedFile(entry);
-  installation.Commit();
-  if (!SaveRun(writer, values, trust)) {
-    Log().error(diagnostics::kSaveFailed);
-    if (installation.RollBack()) Log().error(diagnostics::kRunRolledBack);
-    return;
-  }
-
   // Only a run that reached the list's state lets the next one skip an
   // unchanged list; without the validators it merely fetches it again.
-  SaveListValidators(values, fetch);
+  SaveListValidators(state.values, state.fetch, text);
+  PruneRetired(state.values, state.retireRunFolder);
+  return Outcome{};
+}
 
-  // The host is stopped only now that every file is in place and recorded.
-  RestartHost(hostProcessId, values, hostExecutable);
+// A folder of the retire folder that no run has used: named after the time,
+// with a number added when a run of the same second made one already.
+std::u16string NewRetireRunFolder(const std::u16string& retireFolder) {
+  char stamp[32] = "run";
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", utc);
+  std::u16string folder = retireFolder + platform::Utf8ToWide(stamp);
+  for (int n = 2; platform::GetPathAttributes(folder, nullptr); ++n) {
+    folder = retireFolder + platform::Utf8ToWide(std::string(stamp) + "-" + std::to_string(n));
+  }
+  return folder + u"\\";
+}
+
+void PruneRetired(const RunValues& values, const std::u16string& keptRunFolder) {
+  const std::u16string& retireFolder = values.paths.retireFolder;
+  platform::FolderSearch search;
+  if (!search.Start(retireFolder + u"*.*")) return;
+  do {
+    const std::u16string& name = search.Name();
+    if (name == u"." || name == u"..") continue;
+    const std::u16string path = retireFolder + name;
+    if (path + u"\\" != keptRunFolder) layout::RemoveItem(path);
+  } while (search.Next());
+}
+
+void CleanDownloadFolder(const RunValues& values) {
+  const layout::InstallationPaths& paths = values.paths;
+  // A journal left means a rollback the next run must finish first.
+  const bool keepJournal = platform::GetPathAttributes(paths.journal, nullptr);
+  const bool keepPartial = platform::GetPathAttributes(paths.partialFolder, nullptr);
+  if (!keepJournal && !keepPartial) {
+    platform::DeleteDirectoryTree(paths.downloadFolder);
+    return;
+  }
+  platform::FolderSearch search;
+  if (!search.Start(paths.downloadFolder + u"*.*")) return;
+  do {
+    const std::u16string& name = search.Name();
+    const std::u16string path = paths.downloadFolder + name;
+    if (name == u"." || name == u".." || name == layout::kJournalName || name == layout::kPartialFolderName) continue;
+    if (search.IsFolder() && !search.IsLink()) {
+      platform::DeleteDirectoryTree(path);
+    } else {
+      platform::RemoveFile(path);
+    }
+  } while (search.Next());
+}
+
+void RunUpdate(const RunValues& values, std::uint32_t hostProcessId, RunReport& report) {
+  // Temporaries of a save a kill cut short are removed, and a run killed
+  // while placing files may have left installed names missing (Windows
+  // moves a file aside before the new one arrives): they come back first.
+  layout::RemoveLeftTemporaries(values.paths);
+  const Recovery recovery =
+      RecoverInterruptedRun(values.paths.journal, values.paths.installFolder, values.paths.retireFolder);
+  for (const std::u16string& path : recovery.restored) report.Note(WithPath(OutcomeKind::kRestored, path));
+  for (const std::string& line : recovery.ignored) report.Note(WithName(OutcomeKind::kJournalLineIgnored, line));
+  // A rollback that still cannot be finished keeps the installation from
+  // changing further: the next run tries again.
+  if (!recovery.unrestored.empty()) return report.End(WithPath(OutcomeKind::kRollbackFailed, recovery.unrestored));
+  transfer::TransferSession session;
+  RunState state(values, hostProcessId, false, session, report);
+  report.End(RunSteps(state));
+  CleanDownloadFolder(values);
+}
+
+void CheckForUpdate(const RunValues& values, RunReport& report) {
+  transfer::TransferSession session;
+  RunState state(values, 0, true, session, report);
+  for (RunStep step : {FetchAndVerify, ReadLists, Plan}) {
+    const Outcome outcome = step(state);
+    if (!outcome.Continues()) return report.End(outcome);
+  }
 }
 
 }  // namespace velmora::driver

@@ -1,22 +1,23 @@
-// Helpers the list readers and the write-back share.
+// Parses list documents from memory, and the helpers the list readers and the write-back share.
 #include "manifest/list_document.h"
-
-#include <cstdio>
-
-#include <tinyxml2.h>
-
-#include "platform/file_system.h"
 
 namespace velmora::manifest {
 
-bool LoadListDocument(const std::u16string& path, tinyxml2::XMLDocument& document) {
-  // The library is given an open stream: its own file opening would take a
-  // narrow path in the ANSI code page.
-  std::FILE* file = platform::OpenForBinaryRead(path);
-  if (file == nullptr) return false;
-  const tinyxml2::XMLError result = document.LoadFile(file);
-  std::fclose(file);
-  return result == tinyxml2::XML_SUCCESS;
+ListDocument::ListDocument() : state_(std::make_unique<State>()) {}
+ListDocument::~ListDocument() = default;
+
+bool ListDocument::Parse(const std::string& bytes) {
+  // The library stops at its depth limit with an error of its own, so a
+  // document nested without end is refused rather than followed.
+  return state_->document.Parse(bytes.data(), bytes.size()) == tinyxml2::XML_SUCCESS;
+}
+
+std::string ListDocument::ApplicationVersion() const {
+  const tinyxml2::XMLElement* root = state_->document.FirstChildElement("Velmorar");
+  if (root == nullptr) return std::string();
+  const tinyxml2::XMLElement* application = root->FirstChildElement("Application");
+  if (application == nullptr) return std::string();
+  return ElementText(application->FirstChildElement("Version"));
 }
 
 std::string ElementText(const tinyxml2::XMLElement* element) {

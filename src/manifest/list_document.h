@@ -4,22 +4,20 @@
 #include <cstdint>
 #include <string>
 
-namespace tinyxml2 {
-class XMLDocument;
-class XMLElement;
-}  // namespace tinyxml2
+#include <tinyxml2.h>
+
+#include "manifest/update_list.h"
 
 namespace velmora::manifest {
 
-// Loads the list file at `path` into `document`; false for any
-// library error (missing file, parse error, empty document).
-bool LoadListDocument(const std::u16string& path, tinyxml2::XMLDocument& document);
-
-struct FileEntry;
+struct ListDocument::State {
+  tinyxml2::XMLDocument document;
+};
 
 // Reads one File element by attribute position (1 version, 2 name, 3 size)
-// and its Sha256 attribute. False for an entry the run cannot use: fewer than
-// two attributes, an unsafe name, a size or hash that does not read.
+// and its Sha256 attribute, with the compressed form and patches it
+// announces. False for an entry the run cannot use: fewer than two
+// attributes, an unsafe name, a size or hash that does not read.
 bool ReadEntry(const tinyxml2::XMLElement& element, FileEntry* entry);
 
 // The element's text when its first child is text (character data included),

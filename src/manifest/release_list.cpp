@@ -1,9 +1,8 @@
-// Writes a release's update list and reads back the names a list holds.
+// Writes a release's update list.
 #include "manifest/release_list.h"
 
 #include <tinyxml2.h>
 
-#include "manifest/list_document.h"
 
 namespace velmora::manifest {
 namespace {
@@ -44,21 +43,6 @@ std::string ReleaseListText(const ReleaseList& list) {
   tinyxml2::XMLPrinter printer;
   document.Print(&printer);
   return std::string(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));
-}
-
-std::vector<std::string> ReadListNames(const std::u16string& path) {
-  std::vector<std::string> names;
-  tinyxml2::XMLDocument document;
-  if (!LoadListDocument(path, document)) return names;
-  const tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
-  const tinyxml2::XMLElement* files = root == nullptr ? nullptr : root->FirstChildElement("Files");
-  if (files == nullptr) return names;
-  for (const tinyxml2::XMLElement* element = files->FirstChildElement("File"); element != nullptr;
-       element = element->NextSiblingElement()) {
-    const char* name = AttributeAt(*element, 2);
-    names.emplace_back(name == nullptr ? "" : name);
-  }
-  return names;
 }
 
 }  // namespace velmora::manifest

@@ -1,4 +1,4 @@
-// The update list of a release as the publisher's tool writes it, and the raw names a list holds.
+// The update list of a release as the publisher's tool writes it.
 #pragma once
 
 #include <string>
@@ -21,10 +21,5 @@ struct ReleaseList {
 // table's byte-wise order, attributes in the order Ver, Name, Size, Sha256
 // (the hash only when the entry has one).
 std::string ReleaseListText(const ReleaseList& list);
-
-// The name attribute (the second) of every entry of the list at `path` as
-// written, safe or not, in document order; entries are found as
-// ReadUpdateList finds them. Empty when the document or Files is missing.
-std::vector<std::string> ReadListNames(const std::u16string& path);
 
 }  // namespace velmora::manifest

@@ -1,9 +1,9 @@
 // Tells whether a name from an update list may be installed.
 #include "manifest/safe_name.h"
 
+#include "layout/name_policy.h"
+#include "layout/own_files.h"
 #include "platform/encoding.h"
-#include "platform/name_policy.h"
-#include "platform/names.h"
 
 namespace velmora::manifest {
 namespace {
@@ -14,14 +14,19 @@ constexpr std::size_t kPackageEndingLength = sizeof(kPackageEnding) - 1;
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // A name that stays inside the installation and stays out of the updater's
-// own paths; `mayBeUpdater` lets the updater's executable name itself.
-bool IsSafeInstallName(const std::u16string& name, bool mayBeUpdater) {
-  if (!platform::IsSafeRelativeName(name) || IsSeparator(name.back())) return false;
+// own paths; `mayBeUpdater` lets the updater's executable and the update key
+// name themselves (each is checked again where it is used).
+bool IsSafeInstallName(const std::u16string& name, bool mayBeOwnFile) {
+  if (!layout::IsSafeRelativeName(name) || IsSeparator(name.back())) return false;
   std::size_t end = 0;
   while (end < name.size() && !IsSeparator(name[end])) ++end;
-  const std::u16string first = name.substr(0, end);
-  if (!platform::IsUpdaterOwnName(first)) return true;
-  return mayBeUpdater && end == name.size() && first == platform::Utf8ToWide(platform::UpdaterFileName);
+  switch (layout::ClassifyOwnName(name.substr(0, end))) {
+    case layout::OwnName::kNone: return true;
+    case layout::OwnName::kReserved: return false;
+    case layout::OwnName::kUpdater:
+    case layout::OwnName::kUpdateKey: return mayBeOwnFile && end == name.size();
+  }
+  return false;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 namespace velmora::manifest {
 
-// True for a list name (UTF-8) that passes the platform's name policy, names a
+// True for a list name (UTF-8) that passes the name policy, names a
 // file (no trailing separator), and does not reach into the updater's own
 // paths: its first component is none of them, except that the updater's
 // executable may be named alone (the self-update). A package (".zip") must

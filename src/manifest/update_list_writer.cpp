@@ -1,87 +1,56 @@
-// Records applied files in the local update list and writes it back atomically.
-#include "manifest/update_list.h"
-
-#include <cstddef>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+// Records applied files and the application in the installed list's document, and gives its text.
 #include <string>
 
-#include <tinyxml2.h>
-
 #include "manifest/list_document.h"
-#include "platform/file_system.h"
+#include "manifest/update_list.h"
 
 namespace velmora::manifest {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Writes all of `data` to a fresh file at `path`; false on any short write or
-// a failed close, so a full disk is never mistaken for a written list.
-bool WriteWholeFile(const std::u16string& path, const char* data, std::size_t size) {
-  UniqueFile file(platform::OpenForBinaryWrite(path));
-  if (!file) return false;
-  const bool written = std::fwrite(data, 1, size, file.get()) == size;
-  return std::fclose(file.release()) == 0 && written;
-}
-
-}  // namespace
-
-struct UpdateListWriter::State {
-  // A File element with Ver before Name, so that reading by position finds
-  // them again.
-  tinyxml2::XMLElement* NewFileElement(const FileEntry& entry);
-
-  tinyxml2::XMLDocument document;
-  tinyxml2::XMLElement* files = nullptr;
-  std::u16string localListPath;
-  bool listReplaced = false;
-};
-
-tinyxml2::XMLElement* UpdateListWriter::State::NewFileElement(const FileEntry& entry) {
+// A File element with Ver before Name, so that reading by position finds
+// them again.
+tinyxml2::XMLElement* NewFileElement(tinyxml2::XMLDocument& document, const FileEntry& entry) {
   tinyxml2::XMLElement* element = document.NewElement("File");
   element->SetAttribute("Ver", entry.version.c_str());
   element->SetAttribute("Name", entry.name.c_str());
   return element;
 }
 
-UpdateListWriter::UpdateListWriter() = default;
-UpdateListWriter::~UpdateListWriter() = default;
+tinyxml2::XMLElement* FilesOf(tinyxml2::XMLDocument& document) {
+  tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
+  return root == nullptr ? nullptr : root->FirstChildElement("Files");
+}
 
-UpdateListWriter::OpenResult UpdateListWriter::OpenForWriteBack(
-    const std::u16string& localListPath, const std::u16string& downloadedListPath) {
-  state_ = std::make_unique<State>();
-  state_->localListPath = localListPath;
-  // Without a local list the downloaded one is the starting point. It is only
-  // loaded, never moved: a run that ends before Save must not leave a local
-  // list naming versions that were never installed.
-  std::u16string sourcePath = localListPath;
-  if (!platform::GetPathAttributes(localListPath, nullptr)) {
-    state_->listReplaced = true;
-    sourcePath = downloadedListPath;
-  }
-  if (!LoadListDocument(sourcePath, state_->document)) return OpenResult::kCannotLoad;
-  tinyxml2::XMLElement* root = state_->document.FirstChildElement("Velmorar");
-  if (root == nullptr) return OpenResult::kNoRoot;
-  tinyxml2::XMLElement* files = root->FirstChildElement("Files");
+// Sets the text of `parent`/`name`, creating the element where it is missing.
+void SetChildText(tinyxml2::XMLDocument& document, tinyxml2::XMLElement* parent, const char* name,
+                  const std::string& text) {
+  tinyxml2::XMLElement* element = parent->FirstChildElement(name);
+  if (element == nullptr) element = parent->InsertEndChild(document.NewElement(name))->ToElement();
+  element->DeleteChildren();
+  element->SetText(text.c_str());
+}
+
+}  // namespace
+
+UpdateListWriter::OpenResult UpdateListWriter::Open(ListDocument* local, ListDocument* remote) {
+  document_ = nullptr;
+  listReplaced_ = local == nullptr;
+  ListDocument* source = listReplaced_ ? remote : local;
+  tinyxml2::XMLDocument& document = source->state().document;
+  if (document.FirstChildElement("Velmorar") == nullptr) return OpenResult::kNoRoot;
+  tinyxml2::XMLElement* files = FilesOf(document);
   if (files == nullptr) return OpenResult::kNoFiles;
-  // The remote header stays; the file list is rebuilt from what this run applies.
-  if (state_->listReplaced) files->DeleteChildren();
-  state_->files = files;
+  // The remote header stays; the file list is rebuilt from what this run
+  // applies. The remote entries were read into the plan already.
+  if (listReplaced_) files->DeleteChildren();
+  document_ = source;
   return OpenResult::kOk;
 }
 
-bool UpdateListWriter::listReplaced() const { return state_ != nullptr && state_->listReplaced; }
-
-void UpdateListWriter::Close() { state_.reset(); }
-
 void UpdateListWriter::RecordAppliedFile(const FileEntry& entry) {
-  if (state_ == nullptr || state_->files == nullptr) return;
-  tinyxml2::XMLElement* files = state_->files;
+  if (document_ == nullptr) return;
+  tinyxml2::XMLDocument& document = document_->state().document;
+  tinyxml2::XMLElement* files = FilesOf(document);
   // A name the list already has keeps its one element, so the list never
   // grows over runs, even where the reader passed the element over.
   for (tinyxml2::XMLElement* element = files->FirstChildElement("File"); element != nullptr;
@@ -100,37 +69,35 @@ void UpdateListWriter::RecordAppliedFile(const FileEntry& entry) {
     }
     // An element the reader cannot use would make every later run install
     // the file again: a well-formed one takes its place.
-    files->InsertAfterChild(element, state_->NewFileElement(entry));
+    files->InsertAfterChild(element, NewFileElement(document, entry));
     files->DeleteChild(element);
     return;
   }
   // A known entry whose element has gone is not brought back.
-  if (entry.isNew) files->InsertEndChild(state_->NewFileElement(entry));
+  if (entry.isNew) files->InsertEndChild(NewFileElement(document, entry));
 }
 
-bool UpdateListWriter::Save() {
-  if (state_ == nullptr || state_->files == nullptr) return false;
-  // Indented output; the byte-order mark is printed only when the loaded file
-  // had one.
-  tinyxml2::XMLPrinter printer(nullptr, false);
-  state_->document.Print(&printer);
-  const std::size_t size = std::strlen(printer.CStr());
+void UpdateListWriter::RecordApplication(const std::string& version, const std::string& entryPoint) {
+  if (document_ == nullptr) return;
+  tinyxml2::XMLDocument& document = document_->state().document;
+  tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
+  tinyxml2::XMLElement* application = root->FirstChildElement("Application");
+  if (application == nullptr) {
+    // Before Files, where a published list has it.
+    application = document.NewElement("Application");
+    root->InsertFirstChild(application);
+  }
+  SetChildText(document, application, "Version", version);
+  SetChildText(document, application, "EntryPoint", entryPoint);
+}
 
-  const std::u16string& wideList = state_->localListPath;
-  const std::u16string wideTemp = wideList + u".tmp";
-  if (!WriteWholeFile(wideTemp, printer.CStr(), size)) {
-    platform::RemoveFile(wideTemp);
-    return false;
-  }
-  if (platform::GetPathAttributes(wideList, nullptr)) platform::TakeOverPermissions(wideList, wideTemp);
-  // The rename is what makes the new list visible, so its content must be on
-  // the disk first, or a power loss could leave an empty list behind.
-  if (!platform::FlushFileToDisk(wideTemp) ||
-      !platform::MoveFileReplacing(wideTemp, wideList)) {
-    platform::RemoveFile(wideTemp);
-    return false;
-  }
-  return true;
+std::string UpdateListWriter::Text() const {
+  if (document_ == nullptr) return std::string();
+  // Indented output; the byte-order mark is printed only when the parsed
+  // bytes had one.
+  tinyxml2::XMLPrinter printer(nullptr, false);
+  document_->state().document.Print(&printer);
+  return std::string(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));
 }
 
 }  // namespace velmora::manifest

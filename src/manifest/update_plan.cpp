@@ -7,6 +7,11 @@
 
 namespace velmora::manifest {
 
+bool ShouldRunUpdate(const std::string& localVersion, const std::string& remoteVersion) {
+  if (localVersion.empty() || localVersion == remoteVersion) return true;
+  return !IsUpToDate(remoteVersion, localVersion);
+}
+
 FileTable BuildUpdatePlan(FileTable local, FileTable remote) {
   FileTable plan;
   for (const auto& [name, remoteEntry] : remote) {

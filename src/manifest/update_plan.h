@@ -7,11 +7,11 @@
 
 namespace velmora::manifest {
 
-// Compares the application versions of the local and the downloaded list.
-// True when the local list has no version, when both texts are identical, or
-// when IsUpToDate(remote, local) is false; false when the remote list has no
-// version while the local one does, or when the local version is not older.
-bool ShouldRunUpdate(const std::u16string& localListPath, const std::u16string& downloadedListPath);
+// Compares the application versions of the local and the remote list (the
+// remote one is never empty: such a list is not read). True when the local
+// version is empty, when both texts are identical (files can change without
+// it), or when IsUpToDate(remote, local) is false.
+bool ShouldRunUpdate(const std::string& localVersion, const std::string& remoteVersion);
 
 // The files to fetch: copies of remote entries whose name the local table
 // lacks (isNew true) or holds in a version that is not up to date (isNew

@@ -16,5 +16,8 @@ std::u16string AnsiToWide(std::string text);
 // The log's encoding on every platform: code page 936 (GBK). A character it
 // cannot hold becomes "?".
 std::string WideToGbk(const std::u16string& text);
+// GBK bytes (the log's fixed texts) as wide text; a sequence GBK does not
+// define becomes U+FFFD.
+std::u16string GbkToWide(const std::string& text);
 
 }  // namespace velmora::platform

@@ -1,4 +1,4 @@
-// Moves installed files aside and new ones into place, removes folder trees and checks sizes.
+// Removes folder trees, reads small files whole and replaces them atomically.
 #include "platform/file_ops.h"
 
 #include "platform/encoding.h"
@@ -12,55 +12,6 @@ namespace {
 constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
 }  // namespace
-
-bool ReplaceInstalledFile(const std::u16string& retiredPath, const std::u16string& installedPath,
-                          const std::u16string& newPath) {
-  bool hadInstalled = false;
-  return PlaceFile(retiredPath, installedPath, newPath, &hadInstalled);
-}
-
-bool PlaceFile(const std::u16string& retired, const std::u16string& installed,
-               const std::u16string& incoming, bool* hadInstalled, bool keepOwnPermissions) {
-  // A copy retired by an earlier update of the same file makes room first.
-  RemoveFile(retired);
-  CreateDirectoryChain(retired);
-
-  std::uint32_t attributes = 0;
-  *hadInstalled = GetPathAttributes(installed, &attributes);
-  bool nameFreed = false;
-  if (*hadInstalled) {
-    // The installed content must be safe at the retired location before the
-    // new file takes the name; if it cannot be (locked, or no retire folder),
-    // the new file must not overwrite it.
-    if (!SetAsideInstalledFile(installed, retired, &nameFreed)) return false;
-    if (!keepOwnPermissions) TakeOverPermissions(retired, incoming);
-  }
-
-  // An installed file had its folder; only a new one may need folders made.
-  if (!*hadInstalled) CreateDirectoryChain(installed);
-  if (MoveFileReplacing(incoming, installed)) return true;
-
-  // The new file did not arrive: put the installed one back where it was,
-  // or drop the link that kept a copy of it.
-  if (nameFreed) {
-    MoveFileReplacing(retired, installed);
-  } else if (*hadInstalled) {
-    RemoveFile(retired);
-  }
-  return false;
-}
-
-bool RestoreFile(const std::u16string& retired, const std::u16string& installed, bool hadInstalled) {
-  if (hadInstalled) return MoveFileReplacing(retired, installed);
-  std::uint32_t attributes = 0;
-  return RemoveFile(installed) || !GetPathAttributes(installed, &attributes);
-}
-
-bool RetireFile(const std::u16string& retired, const std::u16string& installed) {
-  RemoveFile(retired);
-  CreateDirectoryChain(retired);
-  return MoveFileReplacing(installed, retired);
-}
 
 bool DeleteDirectoryTree(std::u16string folder) {
   // A folder that is itself a link (or junction) goes as a link: searching
@@ -109,22 +60,16 @@ bool ReadWholeFile(const std::u16string& path, std::uint64_t maxBytes, std::stri
   }
 }
 
-bool ReplaceFileContent(const std::u16string& path, const std::string& content) {
-  const std::u16string temporary = path + u".tmp";
+bool ReplaceFileContent(const std::u16string& path, const std::u16string& temporary, const std::string& content) {
   WritableFile file;
   const bool written = file.Create(temporary, 0, 0) &&
                        file.Write(content.data(), static_cast<std::uint32_t>(content.size())) && file.Close();
+  if (written && GetPathAttributes(path, nullptr)) TakeOverPermissions(path, temporary);
   if (!written || !FlushFileToDisk(temporary) || !MoveFileReplacing(temporary, path)) {
     RemoveFile(temporary);
     return false;
   }
   return true;
-}
-
-bool CheckFileSize(const std::u16string& path, std::uint64_t expectedSize) {
-  std::uint64_t size = 0;
-  if (!ReadFileSize(path, &size)) return false;
-  return expectedSize == 0 || size == expectedSize;
 }
 
 }  // namespace velmora::platform

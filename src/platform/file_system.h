@@ -28,10 +28,8 @@ bool RemoveFolder(const std::u16string& path);
 // has 0x10 for a folder, 0x01 for read-only (no write bit on POSIX) and 0x400
 // for a link or junction, which is never to be entered.
 bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes);
-// CreateFileW(FILE_READ_EA, FILE_SHARE_READ, OPEN_EXISTING) and GetFileSize:
-// the low 32 bits of an existing file's size, without access to its data.
-bool ReadFileSize32(const std::u16string& path, std::uint32_t* size);
-// GetFileSizeEx on the same kind of handle: the whole 64-bit size.
+// CreateFileW(FILE_READ_EA, FILE_SHARE_READ, OPEN_EXISTING) and
+// GetFileSizeEx: an existing file's size, without access to its data.
 bool ReadFileSize(const std::u16string& path, std::uint64_t* size);
 // GetFileAttributesExW: the last write time of a file or folder as a file time
 // (100 ns intervals since 1601-01-01 UTC); POSIX reads the modification time

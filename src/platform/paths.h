@@ -14,6 +14,13 @@ std::u16string GetModuleDirectory();
 // a drive root never ends a folder name. Failures are passed over silently.
 void CreateDirectoryChain(const std::u16string& path);
 
+// The ending of an executable's file name: ".exe" on Windows, none on POSIX.
+extern const char16_t kExecutableEnding[];
+
+// True where the file system finds a name whatever its letter case
+// (Windows); false on POSIX.
+extern const bool kNamesIgnoreCase;
+
 // Replaces every occurrence of a non-empty search text, resuming after each
 // inserted replacement, so "\\\" with "\\" -> "\" gives "\\".
 void ReplaceAll(std::string& target, std::string search, std::string replacement);

@@ -12,7 +12,8 @@
 #include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/file_system.h"
-#include "platform/names.h"
+#include "layout/own_files.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/sha256.h"
 
@@ -20,6 +21,8 @@ namespace velmora::publisher {
 namespace {
 
 constexpr std::uint32_t kCopyBufferSize = 256 * 1024;
+// The updater cuts a list off at this size, so a larger one is no list.
+constexpr std::uint64_t kMaxListBytes = 16 * 1024 * 1024;
 
 std::u16string Join(const std::u16string& folder, const std::string& name) {
   return folder + u"\\" + platform::Utf8ToWide(name);
@@ -93,6 +96,14 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
   if (options.version.empty() || !manifest::IsUpToDate(options.version, options.version)) {
     messages->errors.push_back("'" + options.version + "' is not a version the updater can compare");
   }
+  // The updater refuses a list in which two names install to one path (on
+  // Windows "A.txt" and "a.txt"), or one inside another: so does the tool,
+  // by the same rule.
+  manifest::FileTable names;
+  for (const ReleaseFile& file : files) names[file.name].name = file.name;
+  if (!manifest::HasDistinctPlaces(names)) {
+    messages->errors.push_back("two names of the release install to one path, or one inside another");
+  }
   *entryPoint = options.entryPoint;
   for (char& c : *entryPoint) c = c == '/' ? '\\' : c;
   bool listed = false;
@@ -102,8 +113,10 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
   }
   if (!options.previous.empty()) {
     const std::u16string& path = options.previous;
-    std::string previousEntryPoint;
-    if (!manifest::ReadUpdateList(path, *previous, previousEntryPoint)) {
+    std::string previousEntryPoint, bytes;
+    manifest::ListDocument document;
+    if (!platform::ReadWholeFile(path, kMaxListBytes, &bytes) || !document.Parse(bytes) ||
+        manifest::ReadUpdateList(document, previous, &previousEntryPoint) != manifest::ListRead::kOk) {
       messages->errors.push_back("the previous list '" + platform::WideToUtf8(path) + "' does not read as an update list");
     }
     std::size_t unhashed = 0;
@@ -112,7 +125,7 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
       messages->warnings.push_back(std::to_string(unhashed) + " entries of the previous list have no Sha256; "
                                    "they count as changed");
     }
-    const std::string previousVersion = manifest::ReadApplicationVersion(path);
+    const std::string previousVersion = document.ApplicationVersion();
     // A changed file with a version that is not newer would never be fetched.
     if (!previousVersion.empty() && manifest::IsUpToDate(options.version, previousVersion)) {
       messages->errors.push_back("the version '" + options.version + "' is not newer than the previous list's '" +
@@ -174,7 +187,7 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   AssignVersions(previous, options.version, &list.files, summary);
   list.version = options.version;
   list.lastUpdateTime = LocalTimeText();
-  if (!WriteText(options.out + u"\\" + platform::LocalListFileName, manifest::ReleaseListText(list))) {
+  if (!WriteText(options.out + u"\\" + layout::kLocalListName, manifest::ReleaseListText(list))) {
     messages->errors.push_back("cannot write the update list into the release folder");
     return false;
   }

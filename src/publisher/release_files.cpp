@@ -8,8 +8,8 @@
 #include "manifest/safe_name.h"
 #include "platform/encoding.h"
 #include "platform/file_system.h"
-#include "platform/name_policy.h"
-#include "platform/names.h"
+#include "layout/name_policy.h"
+#include "layout/own_files.h"
 
 namespace velmora::publisher {
 namespace {
@@ -34,8 +34,13 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 // A top-level name the updater keeps for itself; its own executable may be
 // shipped (the self-update), a folder of that name may not.
 bool IsUpdaterOwnPath(const std::u16string& leaf, bool isFolder) {
-  if (!platform::IsUpdaterOwnName(leaf)) return false;
-  return isFolder || leaf != platform::Utf8ToWide(platform::UpdaterFileName);
+  switch (layout::ClassifyOwnName(leaf)) {
+    case layout::OwnName::kNone: return false;
+    case layout::OwnName::kReserved: return true;
+    case layout::OwnName::kUpdater:
+    case layout::OwnName::kUpdateKey: return isFolder;
+  }
+  return true;
 }
 
 void ListTree(const std::u16string& root, const std::u16string& prefix, std::vector<FoundFile>* found,

@@ -11,7 +11,7 @@
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
-#include "platform/names.h"
+#include "layout/own_files.h"
 #include "platform/sha256.h"
 #include "trust/signature.h"
 
@@ -117,31 +117,39 @@ void CheckSignature(const std::u16string& listPath, const std::u16string& keyFil
 
 // The list's entries, each unsafe name reported; `*table` holds what can be
 // used. `*complete` tells whether the list read as the updater reads it.
-bool ReadList(const std::u16string& listPath, manifest::FileTable* table, std::string* entryPoint, bool* complete,
-              std::vector<std::string>* problems) {
-  const std::u16string& path = listPath;
-  *complete = manifest::ReadUpdateList(path, *table, *entryPoint);
+bool ReadList(const manifest::ListDocument& document, manifest::FileTable* table, std::string* entryPoint,
+              bool* complete, std::vector<std::string>* problems) {
+  const manifest::ListRead read = manifest::ReadUpdateList(document, table, entryPoint);
+  *complete = read == manifest::ListRead::kOk;
   if (*complete) return true;
+  if (read == manifest::ListRead::kNameClash) {
+    problems->push_back("two names of the list install to one path, or one inside another");
+  }
   std::size_t unsafe = 0;
-  for (const std::string& name : manifest::ReadListNames(path)) {
+  for (const std::string& name : manifest::ReadListNames(document)) {
     if (manifest::IsSafeListName(name)) continue;
     problems->push_back("'" + name + "' is a name the updater refuses");
     ++unsafe;
   }
-  if (unsafe == 0) problems->push_back("UpdateList.xml does not read as an update list");
+  if (unsafe == 0 && read != manifest::ListRead::kNameClash) {
+    problems->push_back("UpdateList.xml does not read as an update list");
+  }
   // The usable entries are still worth checking.
-  return manifest::ReadInstalledList(path, *table);
+  return manifest::ReadInstalledList(document, table);
 }
 
 }  // namespace
 
 bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* problems, std::string* summary) {
   const std::size_t problemsBefore = problems->size();
-  const std::u16string listPath = options.folder + u"\\" + platform::LocalListFileName;
+  const std::u16string listPath = options.folder + u"\\" + layout::kLocalListName;
   manifest::FileTable table;
-  std::string entryPoint;
+  std::string entryPoint, bytes;
   bool complete = false;
-  if (ReadList(listPath, &table, &entryPoint, &complete, problems)) {
+  manifest::ListDocument document;
+  if (!ReadWholeFile(listPath, &bytes) || !document.Parse(bytes)) {
+    problems->push_back("UpdateList.xml cannot be read as XML");
+  } else if (ReadList(document, &table, &entryPoint, &complete, problems)) {
     std::uint64_t bytes = 0;
     for (const auto& [name, entry] : table) {
       CheckEntry(options.folder, entry, problems);
@@ -152,7 +160,7 @@ bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* probl
       problems->push_back("the entry point '" + entryPoint + "' is missing, refused or not listed");
     }
     *summary = std::to_string(table.size()) + " entries, " + std::to_string(bytes) + " bytes, version " +
-               manifest::ReadApplicationVersion(listPath) + ", entry point " + entryPoint;
+               document.ApplicationVersion() + ", entry point " + entryPoint;
   }
   std::string signatureNote;
   if (!options.keyFile.empty()) CheckSignature(listPath, options.keyFile, problems, &signatureNote);

@@ -1,8 +1,7 @@
-// Reading the command line's process id and start word, and plan names.
+// Reading the command line's process id and start word.
 #include <gtest/gtest.h>
 
 #include "driver/startup.h"
-#include "driver/update_run.h"
 
 namespace velmora::driver {
 namespace {
@@ -25,18 +24,14 @@ TEST(ReadProcessId, RefusesTextWithoutANumberOrBeyond32Bits) {
   EXPECT_FALSE(ReadProcessId(u"99999999999999999999999"));
 }
 
-TEST(IsStartWord, IgnoresTheCaseOfAsciiLettersOnly) {
-  EXPECT_TRUE(IsStartWord(u"start"));
-  EXPECT_TRUE(IsStartWord(u"Start"));
-  EXPECT_TRUE(IsStartWord(u"START"));
-  EXPECT_FALSE(IsStartWord(u"start "));
-  EXPECT_FALSE(IsStartWord(u"star"));
-  EXPECT_FALSE(IsStartWord(u"\uFF33tart"));  // a full-width S is not an S
-}
-
-TEST(CollapseName, DoubledBackslashesBecomeOne) {
-  EXPECT_EQ(CollapseName("lang\\\\zh.dll"), "lang\\zh.dll");
-  EXPECT_EQ(CollapseName("a\\b.txt"), "a\\b.txt");
+TEST(IsCommandWord, IgnoresTheCaseOfAsciiLettersOnly) {
+  EXPECT_TRUE(IsCommandWord(u"start", u"start"));
+  EXPECT_TRUE(IsCommandWord(u"Start", u"start"));
+  EXPECT_TRUE(IsCommandWord(u"START", u"start"));
+  EXPECT_FALSE(IsCommandWord(u"start ", u"start"));
+  EXPECT_FALSE(IsCommandWord(u"star", u"start"));
+  EXPECT_FALSE(IsCommandWord(u"\uFF33tart", u"start"));  // a full-width S is not an S
+  EXPECT_TRUE(IsCommandWord(u"CHECK", u"check"));
 }
 
 }  // namespace

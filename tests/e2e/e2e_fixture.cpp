@@ -13,14 +13,13 @@
 namespace velmora::e2e {
 
 void UpdaterTest::SetUp() {
-  // The single-instance lock is one per machine, so two tests (of this binary
-  // run in parallel by CTest, or another module's test starting the updater)
-  // must not run an updater at the same time.
+  // One test at a time across the test binaries CTest runs in parallel: the
+  // runs share nginx start-up and the machine's two cores, and their
+  // timings are easier to read alone.
   serialFd_ = ::open("/tmp/velmora-e2e.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (serialFd_ >= 0) {
     WaitUntil([&] { return ::flock(serialFd_, LOCK_EX | LOCK_NB) == 0; }, 240);
   }
-  WaitUntil(InstanceLockIsFree, 30);
 
   root_ = MakeTempFolder("velmora-e2e");
   ASSERT_FALSE(root_.empty());
@@ -116,7 +115,12 @@ bool UpdaterTest::AnUpdaterRuns() const {
 UpdaterTest::Snapshot UpdaterTest::TakeSnapshot() const {
   Snapshot files;
   for (const std::string& name : ListFiles(app_)) {
-    if (name.rfind("log/", 0) != 0 && name.rfind("temp/", 0) != 0) files[name] = ReadFile(App(name));
+    // The lock file is made by every run, the status file written by every run.
+    if (name.rfind("log/", 0) == 0 || name.rfind("temp/", 0) == 0 || name == "Velmora.lock" ||
+        name == "UpdateStatus.xml") {
+      continue;
+    }
+    files[name] = ReadFile(App(name));
   }
   return files;
 }

@@ -12,7 +12,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "platform/encoding.h"
-#include "platform/names.h"
+#include "layout/own_files.h"
 
 namespace velmora::e2e {
 namespace {
@@ -41,8 +41,10 @@ bool IsOwnName(const std::string& name) {
   for (const char* own : {"Velmora", "Host", "host-started.log", "host.pid", "UpdateList.xml"}) {
     if (name == own) return true;
   }
-  // What the updater keeps beside its list.
-  if (name == platform::WideToUtf8(platform::ListValidatorsFileName)) return true;
+  // What the updater keeps beside its list; never a temporary of a save.
+  for (const char16_t* own : {layout::kValidatorsName, layout::kLockName, layout::kStatusName}) {
+    if (name == platform::WideToUtf8(own)) return true;
+  }
   for (const char* folder : {"log/", "temp/", ".RECYCLER/"}) {
     if (name.rfind(folder, 0) == 0) return true;
   }
@@ -107,7 +109,7 @@ class KillDuringRun : public UpdaterTest {
       ::rename(App(leftover).c_str(), (trash + leftover).c_str());
     }
     ++trashMade_;
-    RemoveTree(App(platform::WideToUtf8(platform::ListValidatorsFileName)));
+    RemoveTree(App(platform::WideToUtf8(layout::kValidatorsName)));
     for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid"}) {
       RemoveTree(App(leftover));
     }

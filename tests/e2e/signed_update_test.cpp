@@ -106,7 +106,6 @@ class SignedUpdate : public RefusedRunTest {
   void ExpectFinishedRun(pid_t host) {
     RemoveTree(App("log"));
     const std::size_t starts = HostStarts().size();
-    WaitUntil(InstanceLockIsFree, 60);
     EXPECT_TRUE(RunUpdate(std::to_string(host)).exited);
     const std::vector<LogLine> log = ReadLog(app_);
     ASSERT_FALSE(log.empty());

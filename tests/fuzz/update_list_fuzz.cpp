@@ -2,63 +2,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
-#include <system_error>
 
 #include "manifest/update_list.h"
 #include "manifest/update_plan.h"
 #include "manifest/version.h"
-#include "platform/encoding.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using velmora::manifest::FileEntry;
 using velmora::manifest::FileTable;
+using velmora::manifest::ListDocument;
+using velmora::manifest::ListRead;
 using velmora::manifest::UpdateListWriter;
-
-// A folder of this process's own, removed at exit.
-class FuzzFolder {
- public:
-  FuzzFolder() {
-    std::random_device random;
-    root_ = fs::temp_directory_path() /
-            ("velmora-list-fuzz-" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(root_);
-  }
-  ~FuzzFolder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  std::string Path(const char* name) const { return (root_ / name).string(); }
-
- private:
-  fs::path root_;
-};
-
-const FuzzFolder& Folder() {
-  static const FuzzFolder folder;
-  return folder;
-}
-
-void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
 
 void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// Opens a write-back, records every entry once as changed and one as new, and
-// saves; a list that read well must read well again after the save.
-void RoundTrip(const std::u16string& localPath, const std::u16string& remotePath, bool readWell,
-               const FileTable& table) {
+// Opens a write-back on the bytes as the local list (or, without one, as
+// the remote list), records every entry once as changed and one as new;
+// a list that read well must read well again from the text.
+void RoundTrip(const std::string& bytes, bool asLocal, bool readWell, const FileTable& table) {
+  ListDocument local, remote;
+  if (!remote.Parse(bytes) || !local.Parse(bytes)) return;
   UpdateListWriter writer;
-  if (writer.OpenForWriteBack(localPath, remotePath) != UpdateListWriter::OpenResult::kOk) return;
+  if (writer.Open(asLocal ? &local : nullptr, &remote) != UpdateListWriter::OpenResult::kOk) return;
   for (const auto& item : table) {
     FileEntry entry = item.second;
     entry.isNew = writer.listReplaced();
@@ -69,16 +38,20 @@ void RoundTrip(const std::u16string& localPath, const std::u16string& remotePath
   added.name = "fuzz\\added.dll";
   added.version = "1";
   writer.RecordAppliedFile(added);
-  if (!writer.Save() || !readWell) return;
+  writer.RecordApplication("9.9", "fuzz.exe");
+  if (!readWell) return;
+  ListDocument saved;
+  Check(saved.Parse(writer.Text()));
   FileTable reread;
   std::string entryPoint;
-  Check(velmora::manifest::ReadUpdateList(localPath, reread, entryPoint));
+  Check(velmora::manifest::ReadUpdateList(saved, &reread, &entryPoint) == ListRead::kOk);
   Check(reread.count(added.name) == 1);
+  Check(saved.ApplicationVersion() == "9.9");
 }
 
-void FuzzVersions(const std::uint8_t* data, std::size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
+void FuzzVersions(const std::string& text) {
   const std::size_t split = text.find('\0');
+  const std::size_t size = text.size();
   const std::string available = split == std::string::npos ? text.substr(0, size / 2) : text.substr(0, split);
   const std::string installed = split == std::string::npos ? text.substr(size / 2) : text.substr(split + 1);
   const bool forward = velmora::manifest::IsUpToDate(available, installed);
@@ -90,30 +63,29 @@ void FuzzVersions(const std::uint8_t* data, std::size_t size) {
     Check(!velmora::manifest::IsUpToDate(available, available) ||
           !velmora::manifest::IsUpToDate(installed, installed));
   }
+  velmora::manifest::ShouldRunUpdate(installed, available);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzVersions(data, size);
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  FuzzVersions(bytes);
 
-  const std::u16string localPath = velmora::platform::Utf8ToWide(Folder().Path("UpdateList.xml"));
-  const std::u16string remotePath = velmora::platform::Utf8ToWide(Folder().Path("remote.xml"));
-  WriteFile(Folder().Path("remote.xml"), data, size);
-  std::error_code ignored;
-  fs::remove(Folder().Path("UpdateList.xml"), ignored);
-
+  ListDocument document;
   FileTable table;
   std::string entryPoint;
-  const bool read = velmora::manifest::ReadUpdateList(remotePath, table, entryPoint);
+  bool read = false;
+  if (document.Parse(bytes)) {
+    read = velmora::manifest::ReadUpdateList(document, &table, &entryPoint) == ListRead::kOk;
+    document.ApplicationVersion();
+    FileTable installed;
+    velmora::manifest::ReadInstalledList(document, &installed);
+  }
   Check(read != table.empty());
-  velmora::manifest::ReadApplicationVersion(remotePath);
-  velmora::manifest::ShouldRunUpdate(localPath, remotePath);
   velmora::manifest::BuildUpdatePlan(table, table);
 
-  // Without a local list the bytes are the downloaded list; with one, the local.
-  RoundTrip(localPath, remotePath, read, table);
-  WriteFile(Folder().Path("UpdateList.xml"), data, size);
-  RoundTrip(localPath, remotePath, read, table);
+  RoundTrip(bytes, false, read, table);
+  RoundTrip(bytes, true, read, table);
   return 0;
 }

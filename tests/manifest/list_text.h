@@ -1,13 +1,10 @@
-// The text of update lists for the list tests, and their temporary folder.
+// The text of update lists for the list tests.
 #pragma once
 
 #include <string>
 
-#include "support/temp_folder.h"
 
 namespace velmora::manifest::testing {
-
-using velmora::testing::TempFolder;
 
 // A complete list around the given Files content, with application version
 // `version` and entry point "TarvikService.exe".

@@ -12,19 +12,21 @@ namespace velmora::manifest {
 namespace {
 
 using testing::ListWithFiles;
-using testing::TempFolder;
 
 class ReadUpdateListTest : public ::testing::Test {
  protected:
   // Reads a list whose Files element holds `files`.
-  bool Read(const std::string& files) {
-    return ReadUpdateList(folder_.Write("UpdateList.xml", ListWithFiles(files)), table_, entryPoint_);
-  }
-  bool ReadDocument(const std::string& document) {
-    return ReadUpdateList(folder_.Write("UpdateList.xml", document), table_, entryPoint_);
+  bool Read(const std::string& files) { return ReadDocument(ListWithFiles(files)); }
+  bool ReadDocument(const std::string& text) { return Reading(text) == ListRead::kOk; }
+  ListRead Reading(const std::string& text) {
+    ListDocument document;
+    if (!document.Parse(text)) {
+      table_.clear();
+      return ListRead::kNoStructure;
+    }
+    return ReadUpdateList(document, &table_, &entryPoint_);
   }
 
-  TempFolder folder_;
   FileTable table_;
   std::string entryPoint_;
 };
@@ -38,8 +40,10 @@ TEST_F(ReadUpdateListTest, ReadsEntriesWithVersionNameAndSize) {
   EXPECT_EQ(exe.name, "Velmora.exe");
   EXPECT_EQ(exe.version, "2.1.0.7");
   EXPECT_EQ(exe.size, 4096u);
+  EXPECT_TRUE(exe.hasSize);
   EXPECT_TRUE(exe.isNew);
   EXPECT_EQ(table_.at("lang\\zh.dll").size, 0u);
+  EXPECT_FALSE(table_.at("lang\\zh.dll").hasSize);
 }
 
 TEST_F(ReadUpdateListTest, AttributesAreReadByPositionNotByName) {
@@ -72,13 +76,13 @@ TEST_F(ReadUpdateListTest, FirstEntryOfADuplicateNameWins) {
 }
 
 TEST_F(ReadUpdateListTest, NamesAreComparedAsExactBytesInUnsignedOrder) {
-  ASSERT_TRUE(Read("<File Ver=\"1\" Name=\"b.dll\"/><File Ver=\"2\" Name=\"B.dll\"/>"
+  ASSERT_TRUE(Read("<File Ver=\"1\" Name=\"b.dll\"/><File Ver=\"2\" Name=\"C.dll\"/>"
                    "<File Ver=\"3\" Name=\"&#233;.dll\"/><File Ver=\"4\" Name=\"a\"/>"
                    "<File Ver=\"5\" Name=\"ab\"/>"));
   std::vector<std::string> keys;
   for (const auto& item : table_) keys.push_back(item.first);
   // "\xC3\xA9" (the UTF-8 of the character reference) sorts after every ASCII name.
-  const std::vector<std::string> expected{"B.dll", "a", "ab", "b.dll", "\xC3\xA9.dll"};
+  const std::vector<std::string> expected{"C.dll", "a", "ab", "b.dll", "\xC3\xA9.dll"};
   EXPECT_EQ(keys, expected);
 }
 
@@ -127,8 +131,11 @@ TEST_F(ReadUpdateListTest, UnsafeNameFailsTheWholeList) {
       "Log.zip",  "UpdateList.xml.zip",
       // The updater's own paths.
       "temp\\x.dll", "TEMP",       "log\\today.log", "Error\\a.dmp", ".RECYCLER\\a",
-      "UpdateList.xml", "updatelist.xml", "UpdateKey.pub", "temp\\\\x", ".staging\\a",
-      "a\\",
+      "UpdateList.xml", "updatelist.xml", "temp\\\\x", ".staging\\a", "UpdateList.xml.tmp",
+      "UpdateList.validators.tmp", "UpdateList.timestamp.TMP", "UpdateStatus.xml", "Velmora.lock", "UpdateCA.pem",
+      "UpdateKey.pub\\x", "a\\",
+      // Short (8.3) names Windows may give a long one.
+      "UPDATE~1.PUB", "RECYCL~1\\x", "progra~12",
   };
   for (const char* name : unsafe) {
     const std::string files = std::string("<File Ver=\"1\" Name=\"ok.dll\"/><File Ver=\"1\" Name=\"") +
@@ -167,27 +174,49 @@ TEST_F(ReadUpdateListTest, MissingApplicationIsNoErrorButMissingUpdaterOrFilesIs
   EXPECT_FALSE(ReadDocument("<velmorar><Updater/>" + entries + "</velmorar>"));
   EXPECT_FALSE(ReadDocument("<Velmorar><Updater/>" + entries));  // not well formed
   EXPECT_FALSE(ReadDocument(""));
-  EXPECT_FALSE(ReadUpdateList(folder_.File("absent.xml"), table_, entryPoint_));
 }
 
-TEST_F(ReadUpdateListTest, BackslashPathsAreHandedToTheLibraryNatively) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  std::u16string path = folder_.File("UpdateList.xml");
-#ifndef _WIN32
-  // The updater forms its paths with backslashes on every platform.
-  for (char16_t& c : path) {
-    if (c == u'/') c = u'\\';
+TEST_F(ReadUpdateListTest, NamesThatInstallToOnePathRefuseTheWholeList) {
+  const char* const clashes[] = {
+      "<File Ver=\"1\" Name=\"a/x\"/><File Ver=\"1\" Name=\"a\\x\"/>",
+      "<File Ver=\"1\" Name=\"a\\x\"/><File Ver=\"1\" Name=\"a\\\\x\"/>",
+      "<File Ver=\"1\" Name=\"A.txt\"/><File Ver=\"1\" Name=\"a.txt\"/>",
+      "<File Ver=\"1\" Name=\"&#xC9;t&#xE9;.txt\"/><File Ver=\"1\" Name=\"&#xE9;T&#xC9;.txt\"/>",
+      "<File Ver=\"1\" Name=\"a/x\"/><File Ver=\"1\" Name=\"a.zip\"/>",
+      "<File Ver=\"1\" Name=\"a\"/><File Ver=\"1\" Name=\"a/b\"/>",
+      "<File Ver=\"1\" Name=\"skin\"/><File Ver=\"1\" Name=\"Skin.zip\"/>",
+      "<File Ver=\"1\" Name=\"\xFF.txt\"/>",
+  };
+  for (const char* files : clashes) {
+    EXPECT_NE(Reading(ListWithFiles(files)), ListRead::kOk) << files;
+    EXPECT_TRUE(table_.empty()) << files;
   }
-#endif
-  EXPECT_TRUE(ReadUpdateList(path, table_, entryPoint_));
+  EXPECT_EQ(Reading(ListWithFiles(clashes[0])), ListRead::kNameClash);
+  // Neighbours that only share a beginning are places of their own.
+  EXPECT_TRUE(Read("<File Ver=\"1\" Name=\"a\"/><File Ver=\"1\" Name=\"a b/x\"/><File Ver=\"1\" Name=\"ab.zip\"/>"));
+}
+
+TEST_F(ReadUpdateListTest, CompressedFormsAndPatchesAreReadAndBrokenOnesPassedOver) {
+  const std::string hash(64, 'a'), other(64, 'b');
+  ASSERT_TRUE(Read("<File Ver=\"2\" Name=\"a.dll\" Size=\"9\" Sha256=\"" + hash + "\" Zst=\"a.dll.zst\" ZstSize=\"4\" ZstSha256=\"" +
+                   other + "\"><Patch From=\"" + other + "\" Name=\"a.dll.p\" Size=\"3\" Sha256=\"" + hash +
+                   "\"/><Patch From=\"x\" Name=\"b.p\" Size=\"3\" Sha256=\"" + hash + "\"/></File>"
+                   "<File Ver=\"2\" Name=\"b.dll\" Size=\"1\" Zst=\"..\\b.zst\" ZstSize=\"4\" ZstSha256=\"" + other + "\"/>"));
+  const FileEntry& a = table_.at("a.dll");
+  EXPECT_EQ(a.zstName, "a.dll.zst");
+  EXPECT_EQ(a.zstSize, 4u);
+  ASSERT_EQ(a.patches.size(), 1u);
+  EXPECT_EQ(a.patches[0].name, "a.dll.p");
+  EXPECT_EQ(a.patches[0].from, other);
+  EXPECT_EQ(table_.at("b.dll").zstName, "");
 }
 
 class ReadApplicationVersionTest : public ::testing::Test {
  protected:
-  std::string Read(const std::string& document) {
-    return ReadApplicationVersion(folder_.Write("UpdateList.xml", document));
+  std::string Read(const std::string& text) {
+    ListDocument document;
+    return document.Parse(text) ? document.ApplicationVersion() : "";
   }
-  TempFolder folder_;
 };
 
 TEST_F(ReadApplicationVersionTest, KeepsTheTextUnchanged) {
@@ -205,13 +234,12 @@ TEST_F(ReadApplicationVersionTest, TextCountsOnlyWhenItIsTheFirstChild) {
   EXPECT_EQ(Read(ListWithFiles("", "")), "");
 }
 
-TEST_F(ReadApplicationVersionTest, MissingElementsOrUnloadableFileGiveEmptyText) {
+TEST_F(ReadApplicationVersionTest, MissingElementsGiveEmptyText) {
   EXPECT_EQ(Read("<Velmorar><Application><Version>1</Version></Application></Velmorar>"), "1");
   EXPECT_EQ(Read("<Velmorar><Application/></Velmorar>"), "");
   EXPECT_EQ(Read("<Velmorar><Version>1</Version></Velmorar>"), "");
   EXPECT_EQ(Read("<Other><Application><Version>1</Version></Application></Other>"), "");
   EXPECT_EQ(Read("<Velmorar><Application><Version>1</Version>"), "");
-  EXPECT_EQ(ReadApplicationVersion(folder_.File("absent.xml")), "");
 }
 
 TEST_F(ReadApplicationVersionTest, ByteOrderMarkIsSkipped) {

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "manifest/list_text.h"
@@ -12,7 +13,6 @@ namespace velmora::manifest {
 namespace {
 
 using testing::ListWithFiles;
-using testing::TempFolder;
 using OpenResult = UpdateListWriter::OpenResult;
 
 FileEntry Entry(const std::string& name, const std::string& version, bool isNew) {
@@ -25,41 +25,45 @@ FileEntry Entry(const std::string& name, const std::string& version, bool isNew)
 
 class UpdateListWriterTest : public ::testing::Test {
  protected:
-  std::u16string LocalPath() const { return folder_.File("UpdateList.xml"); }
-  std::u16string RemotePath() const { return folder_.File("remote.xml"); }
-  OpenResult Open() { return writer_.OpenForWriteBack(LocalPath(), RemotePath()); }
-  FileTable ReadLocal() {
+  // Opens the writer on `local` (none: no local list) and `remote`.
+  OpenResult Open(const std::optional<std::string>& local, const std::string& remote = ListWithFiles("")) {
+    local_ = std::make_unique<ListDocument>();
+    remote_ = std::make_unique<ListDocument>();
+    EXPECT_TRUE(remote_->Parse(remote));
+    if (local) {
+      EXPECT_TRUE(local_->Parse(*local));
+    }
+    return writer_.Open(local ? local_.get() : nullptr, remote_.get());
+  }
+  // The saved text read back as the next run reads it.
+  FileTable Reread(std::string* entryPoint = nullptr) {
+    ListDocument document;
+    EXPECT_TRUE(document.Parse(writer_.Text()));
     FileTable table;
-    std::string entryPoint;
-    EXPECT_TRUE(ReadUpdateList(LocalPath(), table, entryPoint));
+    std::string point;
+    EXPECT_EQ(ReadUpdateList(document, &table, &point), ListRead::kOk);
+    if (entryPoint != nullptr) *entryPoint = point;
     return table;
   }
 
-  TempFolder folder_;
+  std::unique_ptr<ListDocument> local_;
+  std::unique_ptr<ListDocument> remote_;
   UpdateListWriter writer_;
 };
 
 TEST_F(UpdateListWriterTest, ReportsWhichPartOfTheLocalListIsMissing) {
-  folder_.Write("UpdateList.xml", "<Velmorar><Files/>");
-  EXPECT_EQ(Open(), OpenResult::kCannotLoad);
-  folder_.Write("UpdateList.xml", "");
-  EXPECT_EQ(Open(), OpenResult::kCannotLoad);
-  folder_.Write("UpdateList.xml", "<Other><Files/></Other>");
-  EXPECT_EQ(Open(), OpenResult::kNoRoot);
-  folder_.Write("UpdateList.xml", "<Velmorar><Updater/></Velmorar>");
-  EXPECT_EQ(Open(), OpenResult::kNoFiles);
-  folder_.Write("UpdateList.xml", "<Velmorar><Files/></Velmorar>");
-  EXPECT_EQ(Open(), OpenResult::kOk);
+  EXPECT_EQ(Open("<Other><Files/></Other>"), OpenResult::kNoRoot);
+  EXPECT_EQ(Open("<Velmorar><Updater/></Velmorar>"), OpenResult::kNoFiles);
+  EXPECT_EQ(writer_.Text(), "");
+  EXPECT_EQ(Open("<Velmorar><Files/></Velmorar>"), OpenResult::kOk);
   EXPECT_FALSE(writer_.listReplaced());
 }
 
 TEST_F(UpdateListWriterTest, NewEntriesAreAppendedWithVerThenNameAndNoSize) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"old.dll\" Size=\"9\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
+  ASSERT_EQ(Open(ListWithFiles("<File Ver=\"1\" Name=\"old.dll\" Size=\"9\"/>")), OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("z.dll", "2.0", true));
   writer_.RecordAppliedFile(Entry("a.dll", "3.0", true));
-  ASSERT_TRUE(writer_.Save());
-  const std::string saved = folder_.Read("UpdateList.xml");
+  const std::string saved = writer_.Text();
   const auto old = saved.find("<File Ver=\"1\" Name=\"old.dll\" Size=\"9\"/>");
   const auto z = saved.find("<File Ver=\"2.0\" Name=\"z.dll\"/>");
   const auto a = saved.find("<File Ver=\"3.0\" Name=\"a.dll\"/>");
@@ -70,43 +74,35 @@ TEST_F(UpdateListWriterTest, NewEntriesAreAppendedWithVerThenNameAndNoSize) {
   EXPECT_LT(z, a);  // order of recording, not of names
   // Indented output: each entry on a line of its own.
   EXPECT_NE(saved.find("\n        <File Ver=\"2.0\""), std::string::npos) << saved;
-  EXPECT_EQ(ReadLocal().at("z.dll").version, "2.0");
+  EXPECT_EQ(Reread().at("z.dll").version, "2.0");
 }
 
 TEST_F(UpdateListWriterTest, ChangedEntryGetsItsVerSetAndKeepsItsSize) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a.dll\" Size=\"9\"/>"
-                                                "<File Ver=\"1\" Name=\"b.dll\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
+  ASSERT_EQ(Open(ListWithFiles("<File Ver=\"1\" Name=\"a.dll\" Size=\"9\"/><File Ver=\"1\" Name=\"b.dll\"/>")),
+            OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("a.dll", "1.5", false));
-  ASSERT_TRUE(writer_.Save());
-  const FileTable table = ReadLocal();
+  const FileTable table = Reread();
   EXPECT_EQ(table.at("a.dll").version, "1.5");
   EXPECT_EQ(table.at("a.dll").size, 9u);
   EXPECT_EQ(table.at("b.dll").version, "1");
 }
 
 TEST_F(UpdateListWriterTest, ChangedEntryWithOtherAttributeNamesGetsVerAppended) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Version=\"1\" Name=\"a.dll\" Size=\"9\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
+  ASSERT_EQ(Open(ListWithFiles("<File Version=\"1\" Name=\"a.dll\" Size=\"9\"/>")), OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("a.dll", "2", false));
-  ASSERT_TRUE(writer_.Save());
-  EXPECT_NE(folder_.Read("UpdateList.xml").find("<File Version=\"1\" Name=\"a.dll\" Size=\"9\" Ver=\"2\"/>"),
-            std::string::npos)
-      << folder_.Read("UpdateList.xml");
+  EXPECT_NE(writer_.Text().find("<File Version=\"1\" Name=\"a.dll\" Size=\"9\" Ver=\"2\"/>"), std::string::npos)
+      << writer_.Text();
   // Attribute 1 is still the version the next read takes.
-  EXPECT_EQ(ReadLocal().at("a.dll").version, "1");
+  EXPECT_EQ(Reread().at("a.dll").version, "1");
 }
 
 TEST_F(UpdateListWriterTest, ChangedEntryUpdatesOnlyTheFirstElementOfItsName) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<Pre Ver=\"0\" Name=\"a.dll\"/>"
-                                                "<File Ver=\"1\" Name=\"a.dll\"/>"
-                                                "<Item Ver=\"1\" Name=\"A.DLL\"/>"
-                                                "<File Ver=\"1\" Name=\"a.dll\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
+  ASSERT_EQ(Open(ListWithFiles("<Pre Ver=\"0\" Name=\"a.dll\"/><File Ver=\"1\" Name=\"a.dll\"/>"
+                               "<Item Ver=\"1\" Name=\"A.DLL\"/><File Ver=\"1\" Name=\"a.dll\"/>")),
+            OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("a.dll", "7", false));
   writer_.RecordAppliedFile(Entry("missing.dll", "7", false));
-  ASSERT_TRUE(writer_.Save());
-  const std::string saved = folder_.Read("UpdateList.xml");
+  const std::string saved = writer_.Text();
   EXPECT_NE(saved.find("<Pre Ver=\"0\" Name=\"a.dll\"/>"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<File Ver=\"7\" Name=\"a.dll\"/>"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<Item Ver=\"1\" Name=\"A.DLL\"/>"), std::string::npos) << saved;
@@ -114,123 +110,70 @@ TEST_F(UpdateListWriterTest, ChangedEntryUpdatesOnlyTheFirstElementOfItsName) {
   EXPECT_EQ(saved.find("missing.dll"), std::string::npos);
 }
 
-TEST_F(UpdateListWriterTest, WithoutLocalListNothingIsWrittenBeforeSave) {
-  const std::string remote = ListWithFiles("<File Ver=\"2\" Name=\"a.dll\" Size=\"3\"/>"
-                                           "<File Ver=\"2\" Name=\"b.dll\"/>");
-  folder_.Write("remote.xml", remote);
-  ASSERT_EQ(Open(), OpenResult::kOk);
+TEST_F(UpdateListWriterTest, WithoutLocalListTheRemoteHeaderTakesTheRecordedEntriesOnly) {
+  ASSERT_EQ(Open(std::nullopt, ListWithFiles("<!-- c --><File Ver=\"2\" Name=\"a.dll\" Size=\"3\"/>"
+                                             "<File Ver=\"2\" Name=\"b.dll\"/><File Ver=\"2\" Name=\"c.dll\"/>\n",
+                                             "9.9")),
+            OpenResult::kOk);
   EXPECT_TRUE(writer_.listReplaced());
-  writer_.RecordAppliedFile(Entry("a.dll", "2", true));
-  // A run that ends here leaves no local list that claims uninstalled versions.
-  EXPECT_FALSE(folder_.Exists("UpdateList.xml"));
-  EXPECT_EQ(folder_.Read("remote.xml"), remote);
-}
-
-TEST_F(UpdateListWriterTest, WithoutLocalListSaveWritesRemoteHeaderAndRecordedEntries) {
-  folder_.Write("remote.xml",
-                ListWithFiles("<!-- c --><File Ver=\"2\" Name=\"a.dll\" Size=\"3\"/>"
-                              "<File Ver=\"2\" Name=\"b.dll\"/>\n",
-                              "9.9"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
   writer_.RecordAppliedFile(Entry("b.dll", "2", true));
   writer_.RecordAppliedFile(Entry("a.dll", "2", true));
-  ASSERT_TRUE(writer_.Save());
-  const std::string saved = folder_.Read("UpdateList.xml");
+  const std::string saved = writer_.Text();
   EXPECT_EQ(saved.find("<!--"), std::string::npos) << saved;
   EXPECT_EQ(saved.find("Size"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("c.dll"), std::string::npos) << saved;
   EXPECT_LT(saved.find("b.dll"), saved.find("a.dll"));
-  EXPECT_EQ(ReadApplicationVersion(LocalPath()), "9.9");
-  FileTable table;
   std::string entryPoint;
-  ASSERT_TRUE(ReadUpdateList(LocalPath(), table, entryPoint));
+  EXPECT_EQ(Reread(&entryPoint).size(), 2u);
   EXPECT_EQ(entryPoint, "TarvikService.exe");
-  EXPECT_EQ(table.size(), 2u);
-  EXPECT_TRUE(folder_.Exists("remote.xml"));
 }
 
-TEST_F(UpdateListWriterTest, WithoutAnyListOpenCannotLoad) {
-  EXPECT_EQ(Open(), OpenResult::kCannotLoad);
-  EXPECT_TRUE(writer_.listReplaced());
-  EXPECT_FALSE(writer_.Save());
-  EXPECT_FALSE(folder_.Exists("UpdateList.xml"));
+TEST_F(UpdateListWriterTest, TheApplicationIsRecordedWhereverTheListHadIt) {
+  ASSERT_EQ(Open(ListWithFiles("<File Ver=\"1\" Name=\"a\"/>", "1.0")), OpenResult::kOk);
+  writer_.RecordApplication("2.0", "New.exe");
+  ListDocument saved;
+  ASSERT_TRUE(saved.Parse(writer_.Text()));
+  EXPECT_EQ(saved.ApplicationVersion(), "2.0");
+  std::string entryPoint;
+  Reread(&entryPoint);
+  EXPECT_EQ(entryPoint, "New.exe");
+  // A list without Application gets one, and an empty version a text.
+  ASSERT_EQ(Open("<Velmorar><Updater/><Files><File Ver=\"1\" Name=\"a\"/></Files></Velmorar>"), OpenResult::kOk);
+  writer_.RecordApplication("3.0", "Host");
+  ASSERT_TRUE(saved.Parse(writer_.Text()));
+  EXPECT_EQ(saved.ApplicationVersion(), "3.0");
 }
 
-TEST_F(UpdateListWriterTest, ByteOrderMarkIsKeptOnlyWhenTheLoadedFileHadOne) {
-  folder_.Write("UpdateList.xml", "\xEF\xBB\xBF" + ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
-  ASSERT_TRUE(writer_.Save());
-  EXPECT_EQ(folder_.Read("UpdateList.xml").rfind("\xEF\xBB\xBF<?xml", 0), 0u);
-
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  UpdateListWriter plain;
-  ASSERT_EQ(plain.OpenForWriteBack(LocalPath(), RemotePath()), OpenResult::kOk);
-  ASSERT_TRUE(plain.Save());
-  EXPECT_EQ(folder_.Read("UpdateList.xml").rfind("<?xml", 0), 0u);
-}
-
-TEST_F(UpdateListWriterTest, SaveLeavesNoTemporaryFileBehind) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  ASSERT_EQ(Open(), OpenResult::kOk);
-  ASSERT_TRUE(writer_.Save());
-  std::size_t count = 0;
-  for (const auto& item : std::filesystem::directory_iterator(folder_.Path())) {
-    (void)item;
-    ++count;
-  }
-  EXPECT_EQ(count, 1u);
-}
-
-TEST_F(UpdateListWriterTest, FailedSaveLeavesTheOldListUntouched) {
-  const std::string original = ListWithFiles("<File Ver=\"1\" Name=\"a\"/>");
-  folder_.Write("UpdateList.xml", original);
-  ASSERT_EQ(Open(), OpenResult::kOk);
-  writer_.RecordAppliedFile(Entry("b", "2", true));
-  // A folder where the temporary file would go makes the write fail.
-  std::filesystem::create_directory(folder_.Path() / "UpdateList.xml.tmp");
-  EXPECT_FALSE(writer_.Save());
-  EXPECT_EQ(folder_.Read("UpdateList.xml"), original);
-}
-
-TEST_F(UpdateListWriterTest, SaveKeepsThePermissionsOfTheOldList) {
-  namespace fs = std::filesystem;
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a\"/>"));
-  const fs::path list = folder_.Path() / "UpdateList.xml";
-  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-  fs::permissions(list, mode);
-  ASSERT_EQ(Open(), OpenResult::kOk);
-  ASSERT_TRUE(writer_.Save());
-#ifndef _WIN32
-  EXPECT_EQ(fs::status(list).permissions() & fs::perms::mask, mode);
-#endif
+TEST_F(UpdateListWriterTest, ByteOrderMarkIsKeptOnlyWhenTheParsedBytesHadOne) {
+  ASSERT_EQ(Open("\xEF\xBB\xBF" + ListWithFiles("<File Ver=\"1\" Name=\"a\"/>")), OpenResult::kOk);
+  EXPECT_EQ(writer_.Text().rfind("\xEF\xBB\xBF<?xml", 0), 0u);
+  ASSERT_EQ(Open(ListWithFiles("<File Ver=\"1\" Name=\"a\"/>")), OpenResult::kOk);
+  EXPECT_EQ(writer_.Text().rfind("<?xml", 0), 0u);
 }
 
 TEST_F(UpdateListWriterTest, MalformedLocalEntryCountsAsMissingAndIsRewrittenOnce) {
-  folder_.Write("UpdateList.xml", ListWithFiles("<File Ver=\"1\" Name=\"a.dll\" Size=\"\"/>"
-                                                "<File Ver=\"1\" Name=\"b.dll\"/>"));
+  std::string text = ListWithFiles("<File Ver=\"1\" Name=\"a.dll\" Size=\"\"/><File Ver=\"1\" Name=\"b.dll\"/>");
+  ListDocument document;
+  ASSERT_TRUE(document.Parse(text));
   FileTable installed;
-  ASSERT_TRUE(ReadInstalledList(LocalPath(), installed));
+  ASSERT_TRUE(ReadInstalledList(document, &installed));
   EXPECT_EQ(installed.count("a.dll"), 0u);
   EXPECT_EQ(installed.at("b.dll").version, "1");
   // Three runs record the reinstalled file; the list keeps one element for it.
   for (int run = 0; run < 3; ++run) {
-    ASSERT_EQ(Open(), OpenResult::kOk);
+    ASSERT_EQ(Open(text), OpenResult::kOk);
     writer_.RecordAppliedFile(Entry("a.dll", "2", true));
-    ASSERT_TRUE(writer_.Save());
+    text = writer_.Text();
   }
-  const std::string saved = folder_.Read("UpdateList.xml");
-  EXPECT_EQ(saved.find("a.dll"), saved.rfind("a.dll")) << saved;
-  EXPECT_EQ(ReadLocal().at("a.dll").version, "2");
+  EXPECT_EQ(text.find("a.dll"), text.rfind("a.dll")) << text;
+  EXPECT_EQ(Reread().at("a.dll").version, "2");
 }
 
-TEST_F(UpdateListWriterTest, UnopenedWriterRecordsAndSavesNothing) {
+TEST_F(UpdateListWriterTest, UnopenedWriterRecordsNothing) {
   writer_.RecordAppliedFile(Entry("a", "1", true));
-  EXPECT_FALSE(writer_.Save());
+  writer_.RecordApplication("1", "a");
+  EXPECT_EQ(writer_.Text(), "");
   EXPECT_FALSE(writer_.listReplaced());
-  folder_.Write("UpdateList.xml", "<Velmorar/>");
-  EXPECT_EQ(Open(), OpenResult::kNoFiles);
-  writer_.RecordAppliedFile(Entry("a", "1", true));
-  EXPECT_FALSE(writer_.Save());
-  EXPECT_EQ(folder_.Read("UpdateList.xml"), "<Velmorar/>");
 }
 
 }  // namespace

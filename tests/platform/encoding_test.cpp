@@ -29,7 +29,11 @@ TEST(Encoding, GbkKeepsAsciiAsItIsAndEncodesChinese) {
       {u"C:\\App\\Quillon.exe", "C:\\App\\Quillon.exe"},
       {u"D:\\\u4e2d\u6587\\a.txt", "D:\\\xD6\xD0\xCE\xC4\\a.txt"},
   };
-  for (const auto& c : cases) EXPECT_EQ(WideToGbk(c.wide), c.gbk) << WideToUtf8(c.wide);
+  for (const auto& c : cases) {
+    EXPECT_EQ(WideToGbk(c.wide), c.gbk) << WideToUtf8(c.wide);
+    EXPECT_EQ(GbkToWide(c.gbk), c.wide) << WideToUtf8(c.wide);
+  }
+  EXPECT_EQ(GbkToWide("a\xFF"), u"a\uFFFD");  // no GBK character starts with 0xFF
 }
 
 TEST(Encoding, RoundTripKeepsEveryPlane) {

@@ -165,11 +165,10 @@ TEST(FolderSearch, ListsDotEntriesAndReportsLinksAsLinks) {
 TEST(FileCalls, SizeAttributesAndFolders) {
   TempFolder temp;
   WriteFile(temp.Path() / "f", std::string(1234, 'x'));
-  std::uint32_t size = 0;
-  EXPECT_TRUE(ReadFileSize32(Wide(temp.Path() / "f"), &size));
+  std::uint64_t size = 0;
+  EXPECT_TRUE(ReadFileSize(Wide(temp.Path() / "f"), &size));
   EXPECT_EQ(size, 1234u);
-  EXPECT_FALSE(ReadFileSize32(Wide(temp.Path() / "missing"), &size));
-  EXPECT_FALSE(ReadFileSize32(Wide(temp.Path()), &size));
+  EXPECT_FALSE(ReadFileSize(Wide(temp.Path() / "missing"), &size));
 
   std::uint32_t attributes = 0;
   ASSERT_TRUE(GetPathAttributes(Wide(temp.Path()), &attributes));

@@ -229,6 +229,7 @@ std::vector<LogLine> ReadLog(const std::string& installDir) {
     }
     const std::size_t levelEnd = line.find(' ', 25);
     const std::string level = line.substr(25, levelEnd - 25);
+    if (level == "DEBUG") continue;
     lines.push_back({level, line.substr(levelEnd + 3)});
   }
   return lines;

@@ -59,7 +59,8 @@ struct LogLine {
   std::string message;  // the message bytes, or the whole line when level is "?"
 };
 
-// The lines of every file in <installDir>/log, files in name order.
+// The lines of every file in <installDir>/log, files in name order, without
+// the DEBUG lines that give a failure's code after its fixed text.
 std::vector<LogLine> ReadLog(const std::string& installDir);
 // The raw bytes of every log file, in name order.
 std::string ReadLogBytes(const std::string& installDir);

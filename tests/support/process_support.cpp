@@ -249,17 +249,5 @@ std::vector<std::string> Nginx::RequestedUris() const {
 
 std::string Nginx::ErrorLog() const { return ReadFile(prefix_ + "/error.log"); }
 
-bool InstanceLockIsFree() {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return true;
-  static const char kName[] = "Quillon_Update";
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, kName, sizeof(kName) - 1);
-  const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof(kName));
-  const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0;
-  ::close(fd);
-  return free;
-}
 
 }  // namespace velmora::testing

@@ -89,7 +89,4 @@ class Nginx {
   std::string prefix_;
 };
 
-// True when a process could take the updater's single-instance lock now.
-bool InstanceLockIsFree();
-
 }  // namespace velmora::testing

@@ -159,4 +159,31 @@ std::string WideToGbk(const std::u16string& text) {
   return out;
 }
 
+std::u16string GbkToWide(const std::string& text) {
+  bool ascii = true;
+  for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return Utf8ToWide(text);
+  iconv_t converter = ::iconv_open("UTF-8", "GBK");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return Utf8ToWide(text);
+  std::string in = text;
+  char* next = in.data();
+  std::size_t inLeft = in.size();
+  // Every GBK character takes at most three bytes of UTF-8.
+  std::string out(in.size() * 2 + 4, '\0');
+  char* written = out.data();
+  std::size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (::iconv(converter, &next, &inLeft, &written, &outLeft) != static_cast<std::size_t>(-1)) break;
+    if ((errno != EILSEQ && errno != EINVAL) || outLeft < 3) break;
+    // A byte that starts no GBK character: U+FFFD in its place.
+    ++next;
+    --inLeft;
+    for (const char c : {'\xEF', '\xBF', '\xBD'}) *written++ = c;
+    outLeft -= 3;
+  }
+  ::iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return Utf8ToWide(out);
+}
+
 }  // namespace velmora::platform

@@ -97,17 +97,6 @@ bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes) {
   return true;
 }
 
-bool ReadFileSize32(const std::u16string& path, std::uint32_t* size) {
-  // O_PATH opens the file without access to its data, as reading only its
-  // extended attributes does on Windows.
-  UniqueFd fd(::open(ToNative(path).c_str(), O_PATH | O_CLOEXEC));
-  if (!fd.IsValid()) return false;
-  struct stat info;
-  if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
-  if (size != nullptr) *size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size));
-  return true;
-}
-
 bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
   UniqueFd fd(::open(ToNative(path).c_str(), O_PATH | O_CLOEXEC));
   if (!fd.IsValid()) return false;

@@ -10,6 +10,9 @@
 
 namespace velmora::platform {
 
+const char16_t kExecutableEnding[] = u"";
+const bool kNamesIgnoreCase = false;
+
 namespace posix {
 
 std::string ToNative(std::string path) {

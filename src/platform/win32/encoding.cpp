@@ -51,4 +51,6 @@ std::u16string AnsiToWide(std::string text) { return NarrowToWide(CP_ACP, text);
 
 std::string WideToGbk(const std::u16string& text) { return WideToNarrow(936, text); }
 
+std::u16string GbkToWide(const std::string& text) { return NarrowToWide(936, text); }
+
 }  // namespace velmora::platform

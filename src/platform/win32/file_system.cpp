@@ -75,20 +75,6 @@ bool GetPathAttributes(const std::u16string& path, std::uint32_t* attributes) {
   return true;
 }
 
-bool ReadFileSize32(const std::u16string& path, std::uint32_t* size) {
-  // FILE_READ_EA (access mask 8) opens the file without access to its data,
-  // so a file the host is reading can still be checked.
-  win32::FileHandle file(::CreateFileW(AsWide(path), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return false;
-  ::SetLastError(NO_ERROR);
-  const DWORD low = ::GetFileSize(file.Get(), nullptr);
-  // INVALID_FILE_SIZE is also the low part of a real size; only the error
-  // code tells a failure apart.
-  if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
-  if (size != nullptr) *size = low;
-  return true;
-}
-
 bool ReadFileSize(const std::u16string& path, std::uint64_t* size) {
   win32::FileHandle file(::CreateFileW(AsWide(path), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file.IsValid()) return false;

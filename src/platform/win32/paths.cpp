@@ -5,6 +5,9 @@
 
 namespace velmora::platform {
 
+const char16_t kExecutableEnding[] = u".exe";
+const bool kNamesIgnoreCase = true;
+
 std::u16string GetModuleDirectory() {
   // A null module handle names the executable itself; 260 units is the
   // classic path limit the updater supports.
