@@ -1,6 +1,7 @@
 // Checks a release folder: its list, its files, its packages and its signature.
 #include "publisher/verify_release.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -82,6 +83,11 @@ void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, 
   platform::DeleteDirectoryTree(scratch);
 }
 
+std::uint64_t UnixTimeNow() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
+
 std::string SignatureProblem(trust::SignatureCheck result) {
   switch (result) {
     case trust::SignatureCheck::kValid: return "is valid";
@@ -90,6 +96,7 @@ std::string SignatureProblem(trust::SignatureCheck result) {
     case trust::SignatureCheck::kBadSignature: return "does not match UpdateList.xml";
     case trust::SignatureCheck::kBadGlobalSignature: return "has a changed trusted comment";
     case trust::SignatureCheck::kNoTimestamp: return "has no timestamp in its trusted comment";
+    case trust::SignatureCheck::kBadExpiry: return "has an unreadable or repeated expires field";
   }
   return "cannot be checked";
 }
@@ -106,13 +113,19 @@ void CheckSignature(const std::u16string& listPath, const std::u16string& keyFil
     problems->push_back("UpdateList.xml.minisig is missing");
     return;
   }
-  std::uint64_t timestamp = 0;
-  const trust::SignatureCheck result = trust::CheckSignature(key, message, signature, &timestamp);
+  trust::SignedComment comment;
+  const trust::SignatureCheck result = trust::CheckSignature(key, message, signature, &comment);
   if (result != trust::SignatureCheck::kValid) {
     problems->push_back("UpdateList.xml.minisig " + SignatureProblem(result));
     return;
   }
-  *note = ", signed (timestamp " + std::to_string(timestamp) + ")";
+  *note = ", signed (timestamp " + std::to_string(comment.timestamp);
+  if (comment.expires) {
+    *note += ", expires " + std::to_string(*comment.expires);
+    // Clients refuse an expired list, so publishing one is a mistake.
+    if (*comment.expires <= UnixTimeNow()) problems->push_back("UpdateList.xml.minisig has expired");
+  }
+  *note += ")";
 }
 
 // The list's entries, each unsafe name reported; `*table` holds what can be
