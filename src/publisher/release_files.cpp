@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kFolderAttribute = 0x10;
 constexpr std::uint32_t kLinkAttribute = 0x400;
+constexpr std::uint32_t kReadBufferSize = 64 * 1024;
 
 struct FoundFile {
   std::u16string name;  // relative, "\" separators
@@ -144,6 +145,21 @@ void CheckLetterCase(const std::vector<FoundFile>& found, const std::vector<Rele
 }
 
 }  // namespace
+
+bool ReadWholeFile(const std::u16string& path, std::string* content) {
+  platform::ReadableFile file;
+  if (!file.Open(path)) return false;
+  std::string text;
+  char buffer[kReadBufferSize];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(buffer, kReadBufferSize, &read)) return false;
+    if (read == 0) break;
+    text.append(buffer, read);
+  }
+  *content = std::move(text);
+  return true;
+}
 
 std::string FoldCase(std::string name) {
   for (char& c : name) {

@@ -36,6 +36,10 @@ struct ReleaseFile {
 bool CollectReleaseFiles(const std::u16string& folder, const std::vector<std::string>& packages,
                          std::vector<ReleaseFile>* files, Messages* messages);
 
+// The whole content of the file at `path`; false, leaving `*content`
+// untouched, when it cannot be opened or read.
+bool ReadWholeFile(const std::u16string& path, std::string* content);
+
 // `name` with every letter A-Z made lower case, as the updater compares names
 // for a case-insensitive file system.
 std::string FoldCase(std::string name);

@@ -14,28 +14,13 @@
 #include "platform/file_system.h"
 #include "platform/names.h"
 #include "platform/sha256.h"
+#include "publisher/release_files.h"
 #include "trust/signature.h"
 
 namespace velmora::publisher {
 namespace {
 
-constexpr std::uint32_t kReadBufferSize = 64 * 1024;
 constexpr char kSignatureEnding[] = ".minisig";
-
-bool ReadWholeFile(const std::u16string& path, std::string* content) {
-  platform::ReadableFile file;
-  if (!file.Open(path)) return false;
-  std::string text;
-  char buffer[kReadBufferSize];
-  for (;;) {
-    std::uint32_t read = 0;
-    if (!file.Read(buffer, kReadBufferSize, &read)) return false;
-    if (read == 0) break;
-    text.append(buffer, read);
-  }
-  *content = std::move(text);
-  return true;
-}
 
 // A fresh folder in the system's temporary folder for unpacking; empty when
 // none can be made. CreateFolder fails on an existing name, so two checks
