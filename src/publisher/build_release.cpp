@@ -15,6 +15,7 @@
 #include "platform/names.h"
 #include "platform/paths.h"
 #include "platform/sha256.h"
+#include "publisher/secret_files.h"
 
 namespace velmora::publisher {
 namespace {
@@ -156,7 +157,8 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   manifest::ReleaseList list;
   manifest::FileTable previous;
   // Every refusal is reported in one go, so one run shows all there is to fix.
-  if (!CheckRelease(options, files, &list.entryPoint, &previous, messages) || !collected) return false;
+  const bool checked = CheckRelease(options, files, &list.entryPoint, &previous, messages);
+  if (!RefuseSecretFiles(files, options.allowedFiles, messages) || !checked || !collected) return false;
 
   platform::CreateDirectoryChain(options.out + u"\\");
   std::vector<unsigned char> buffer(kCopyBufferSize);

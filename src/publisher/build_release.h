@@ -16,6 +16,7 @@ struct BuildOptions {
   std::string entryPoint;     // the program the updater starts, relative to `from`
   std::u16string previous;    // the last published list; empty for none
   std::vector<std::string> packages;  // folders of `from` shipped as FOLDER.zip
+  std::vector<std::string> allowedFiles;  // names relative to `from` that may look like secret keys
   std::u16string out;         // the release folder; missing or empty
 };
 
@@ -31,9 +32,10 @@ struct BuildSummary {
 
 // Copies every file of the release into `out` (packages zipped there), and
 // writes `out`/UpdateList.xml. An entry whose Sha256 equals the previous
-// list's keeps its Ver; every other entry gets `version`. False with errors in
-// `messages` when the release is refused or a file cannot be read or written;
-// whatever was written to `out` then stays.
+// list's keeps its Ver; every other entry gets `version`. A file that is, or
+// is named like, a minisign secret key is refused unless allowed. False with
+// errors in `messages` when the release is refused or a file cannot be read or
+// written; whatever was written to `out` then stays.
 bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* messages);
 
 }  // namespace velmora::publisher

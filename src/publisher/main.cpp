@@ -20,9 +20,9 @@ constexpr int kUsage = 2;
 
 const char kUsageText[] =
     "usage: velmora-release build --from DIR --version V --entry-point NAME [--previous LIST]\n"
-    "                             [--package FOLDER]... --out OUT\n"
+    "                             [--package FOLDER]... [--allow-file NAME]... --out OUT\n"
     "       velmora-release sign OUT --secret-key FILE [--expires-in DAYS] [--key UpdateKey.pub]\n"
-    "       velmora-release verify OUT [--key UpdateKey.pub]\n"
+    "       velmora-release verify OUT [--key UpdateKey.pub] [--allow-file NAME]...\n"
     "sign runs minisign, which must be on the PATH; for a key made with a password\n"
     "(without -W) minisign asks for it on the terminal.\n";
 
@@ -62,6 +62,7 @@ int Build(const std::vector<std::string>& arguments) {
     else if (option == "--entry-point") options.entryPoint = value;
     else if (option == "--previous") options.previous = CommandLinePath(value);
     else if (option == "--package") options.packages.push_back(value);
+    else if (option == "--allow-file") options.allowedFiles.push_back(value);
     else if (option == "--out") out = value;
     else return Usage("unknown option " + option);
   }
@@ -131,9 +132,11 @@ int Verify(const std::vector<std::string>& arguments) {
   velmora::publisher::VerifyOptions options;
   std::string folder;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--key") {
-      if (i + 1 >= arguments.size()) return Usage("missing value after --key");
-      options.keyFile = CommandLinePath(arguments[++i]);
+    if (arguments[i] == "--key" || arguments[i] == "--allow-file") {
+      if (i + 1 >= arguments.size()) return Usage("missing value after " + arguments[i]);
+      const std::string& value = arguments[++i];
+      if (arguments[i - 1] == "--key") options.keyFile = CommandLinePath(value);
+      else options.allowedFiles.push_back(value);
     } else if (folder.empty() && arguments[i].compare(0, 2, "--") != 0) {
       folder = arguments[i];
     } else {

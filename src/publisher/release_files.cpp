@@ -17,6 +17,7 @@ namespace {
 constexpr std::uint32_t kFolderAttribute = 0x10;
 constexpr std::uint32_t kLinkAttribute = 0x400;
 constexpr std::uint32_t kReadBufferSize = 64 * 1024;
+constexpr char kPackageEnding[] = ".zip";
 
 struct FoundFile {
   std::u16string name;  // relative, "\" separators
@@ -98,7 +99,7 @@ void AssignFiles(const std::vector<FoundFile>& found, const std::vector<std::u16
                  std::vector<ReleaseFile>* files, Messages* messages) {
   std::vector<ReleaseFile> packages(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    packages[i].name = platform::WideToUtf8(folders[i]) + ".zip";
+    packages[i].name = platform::WideToUtf8(folders[i]) + kPackageEnding;
     packages[i].isPackage = true;
   }
   for (const FoundFile& file : found) {
@@ -121,8 +122,7 @@ void AssignFiles(const std::vector<FoundFile>& found, const std::vector<std::u16
   }
   for (ReleaseFile& package : packages) {
     if (package.packageFiles.empty()) {
-      messages->errors.push_back("the package folder '" + package.name.substr(0, package.name.size() - 4) +
-                                 "' holds no file");
+      messages->errors.push_back("the package folder '" + PackageFolderOf(package.name) + "' holds no file");
     } else if (!manifest::IsSafeListName(package.name)) {
       messages->errors.push_back("'" + package.name + "' is a name the updater refuses");
     }
@@ -145,6 +145,10 @@ void CheckLetterCase(const std::vector<FoundFile>& found, const std::vector<Rele
 }
 
 }  // namespace
+
+std::string PackageFolderOf(const std::string& packageName) {
+  return packageName.substr(0, packageName.size() - (sizeof(kPackageEnding) - 1));
+}
 
 bool ReadWholeFile(const std::u16string& path, std::string* content) {
   platform::ReadableFile file;

@@ -36,6 +36,9 @@ struct ReleaseFile {
 bool CollectReleaseFiles(const std::u16string& folder, const std::vector<std::string>& packages,
                          std::vector<ReleaseFile>* files, Messages* messages);
 
+// The folder a package entry "FOLDER.zip" unpacks into: "FOLDER".
+std::string PackageFolderOf(const std::string& packageName);
+
 // The whole content of the file at `path`; false, leaving `*content`
 // untouched, when it cannot be opened or read.
 bool ReadWholeFile(const std::u16string& path, std::string* content);

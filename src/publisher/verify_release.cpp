@@ -15,6 +15,7 @@
 #include "platform/names.h"
 #include "platform/sha256.h"
 #include "publisher/release_files.h"
+#include "publisher/secret_files.h"
 #include "trust/signature.h"
 
 namespace velmora::publisher {
@@ -36,7 +37,8 @@ std::u16string MakeScratchFolder() {
   return {};
 }
 
-void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, std::vector<std::string>* problems) {
+void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry,
+                const std::vector<std::string>& allowedFiles, std::vector<std::string>* problems) {
   const std::u16string path = folder + u"\\" + platform::Utf8ToWide(entry.name);
   const std::string quoted = "'" + entry.name + "'";
   std::uint64_t size = 0;
@@ -65,6 +67,9 @@ void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, 
   if (!archive::UnzipPackage(path, scratch)) {
     problems->push_back(quoted + " does not unpack cleanly");
   }
+  // Named as they will lie in an installation: below the package's folder.
+  const std::string unpackedInto = PackageFolderOf(entry.name) + "\\";
+  ReportSecretFiles(scratch, unpackedInto, allowedFiles, problems);
   platform::DeleteDirectoryTree(scratch);
 }
 
@@ -142,7 +147,7 @@ bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* probl
   if (ReadList(listPath, &table, &entryPoint, &complete, problems)) {
     std::uint64_t bytes = 0;
     for (const auto& [name, entry] : table) {
-      CheckEntry(options.folder, entry, problems);
+      CheckEntry(options.folder, entry, options.allowedFiles, problems);
       bytes += entry.size;
     }
     // An unsafe entry point reads as an empty one.
@@ -152,6 +157,7 @@ bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* probl
     *summary = std::to_string(table.size()) + " entries, " + std::to_string(bytes) + " bytes, version " +
                manifest::ReadApplicationVersion(listPath) + ", entry point " + entryPoint;
   }
+  ReportSecretFiles(options.folder, "", options.allowedFiles, problems);
   std::string signatureNote;
   if (!options.keyFile.empty()) CheckSignature(listPath, options.keyFile, problems, &signatureNote);
   *summary += signatureNote;

@@ -76,10 +76,11 @@ class Release {
     return table;
   }
 
-  std::vector<std::string> Verify(const std::string& out, const std::u16string& key = u"") const {
+  std::vector<std::string> Verify(const std::string& out, const std::u16string& key = u"",
+                                  const std::vector<std::string>& allowed = {}) const {
     std::vector<std::string> problems;
     std::string line;
-    const bool good = VerifyRelease({(folder_.Path() / out).u16string(), key}, &problems, &line);
+    const bool good = VerifyRelease({(folder_.Path() / out).u16string(), key, allowed}, &problems, &line);
     EXPECT_EQ(good, problems.empty());
     return problems;
   }
@@ -174,6 +175,42 @@ TEST(Release, RefusesWhatTheUpdaterWouldRefuse) {
     c.spoil(r.App(), &options);
     EXPECT_FALSE(r.Build(options));
     EXPECT_TRUE(Contains(r.messages.errors, c.named));
+  }
+}
+
+TEST(Release, SecretKeysAreRefusedAndReportedUnlessAllowed) {
+  trust::testing::Minisign minisign;
+  ASSERT_TRUE(minisign.MakeKey("k"));
+  const std::string secret = minisign.SecretKeyFile("k");
+  struct Case {
+    const char* what;
+    const char* file;
+    std::string content;
+    std::vector<std::string> allowed;
+    const char* refused;  // nullptr: built
+  };
+  const Case cases[] = {
+      {"key under another name", "keys/signing.txt", secret, {}, "'keys\\signing.txt' is a minisign secret key"},
+      {"named like a key", "Notes.KEY", "notes", {}, "'Notes.KEY' is named like a secret key"},
+      {"key in a package", "skin/img/k.txt", secret, {}, "'skin\\img\\k.txt' is a minisign secret key"},
+      {"allowed key", "keys/signing.key", secret, {"KEYS/signing.key"}, nullptr},
+      {"allowed in a package", "skin/a.key", "a", {"skin\\a.key"}, nullptr},
+      {"public key", "UpdateKey.pub", minisign.PublicKeyFile("k"), {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Release r;
+    WriteText(r.App() / c.file, c.content);
+    BuildOptions options = r.Options("out");
+    options.allowedFiles = c.allowed;
+    ASSERT_EQ(r.Build(options), c.refused == nullptr);
+    if (c.refused != nullptr) {
+      EXPECT_TRUE(Contains(r.messages.errors, c.refused));
+      continue;
+    }
+    // verify finds what was let through, in the folder and in packages alike.
+    EXPECT_TRUE(r.Verify("out", u"", c.allowed).empty());
+    EXPECT_EQ(r.Verify("out").size(), c.allowed.size());
   }
 }
 

@@ -1,5 +1,6 @@
 // Checks the key reader and the signature check against files made by the real minisign.
 #include "trust/signature.h"
+#include "trust/secret_key.h"
 
 #include <gtest/gtest.h>
 
@@ -189,6 +190,31 @@ TEST(ReadPublicKey, TakesTheFileOrItsBase64Line) {
     EXPECT_EQ(key.key, c.ok ? Made().a.key : PublicKey().key) << c.text;
     EXPECT_EQ(key.keyId, c.ok ? Made().a.keyId : PublicKey().keyId) << c.text;
   }
+}
+
+TEST(LooksLikeSecretKey, TellsSecretKeysFromOtherMinisignFiles) {
+  const std::string secret = Made().tool.SecretKeyFile("a");
+  ASSERT_EQ(Lines(secret).size(), 2u) << "minisign failed";
+  const auto withKdf = [&](char first, char second) {
+    return EditBytes(secret, 1, [=](auto& b) { b[2] = static_cast<std::uint8_t>(first), b[3] = static_cast<std::uint8_t>(second); });
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    bool secret;
+  } cases[] = {
+      {"made without password", secret, true},
+      {"CRLF", Join(Lines(secret), "\r\n"), true},
+      {"password-protected layout", withKdf('S', 'c'), true},
+      {"cut after the header", Lines(secret)[0] + "\n" + Lines(secret)[1].substr(0, 8), true},
+      {"other KDF", withKdf('X', 'y'), false},
+      {"hashed signature algorithm", EditBytes(secret, 1, [](auto& b) { b[1] = 'D'; }), false},
+      {"no comment line", Lines(secret)[1], false},
+      {"comment not first", "\n" + secret, false},
+      {"public key", Made().tool.PublicKeyFile("a"), false},
+      {"signature", Made().byA, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LooksLikeSecretKey(c.text), c.secret) << c.what;
 }
 
 TEST(CompiledInKey, IsTheConfiguredLine) {
