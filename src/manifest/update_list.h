@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora::manifest {
 
@@ -13,12 +14,27 @@ namespace velmora::manifest {
 // attribute 3 (0: the size is not checked). `sha256` is the attribute named
 // Sha256 (64 hex digits, any case; empty when absent). `isNew` is true unless
 // the local list already names the file.
+struct FilePatch {
+  std::string from;  // Sha256 of the installed version the patch applies to
+  std::string name;  // the patch file in the release folder
+  std::uint64_t size = 0;
+  std::string sha256;
+};
+
 struct FileEntry {
   std::string name;
   std::string version;
   bool isNew = true;
   std::uint64_t size = 0;
   std::string sha256;
+  // The publisher's zstd copy beside the file (empty name: none) and its
+  // zstd patches from earlier versions; ReleaseListText writes them as the
+  // attributes Zst, ZstSize, ZstSha256 after Sha256 and as child Patch
+  // elements (From, Name, Size, Sha256).
+  std::string zst;
+  std::uint64_t zstSize = 0;
+  std::string zstSha256;
+  std::vector<FilePatch> patches;
 };
 
 // File name to entry. std::string compares as unsigned bytes, shorter first on

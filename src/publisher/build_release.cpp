@@ -1,6 +1,7 @@
 // Builds a release folder and its update list.
 #include "publisher/build_release.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/names.h"
 #include "platform/paths.h"
 #include "platform/sha256.h"
+#include "publisher/release_deltas.h"
 #include "publisher/secret_files.h"
 
 namespace velmora::publisher {
@@ -144,6 +146,24 @@ void AssignVersions(const manifest::FileTable& previous, const std::string& vers
   for (const auto& [name, entry] : previous) summary->droppedEntries += files->count(name) == 0 ? 1 : 0;
 }
 
+// What an installation of the previous release fetches of a new or changed
+// entry: the smallest of the file, its zstd copy and a patch from its old version.
+std::uint64_t TransferBytes(const manifest::FileTable& previous, const manifest::FileTable& files) {
+  std::uint64_t total = 0;
+  for (const auto& [name, entry] : files) {
+    const auto before = previous.find(name);
+    if (before != previous.end() && SameContent(before->second.sha256, entry.sha256)) continue;
+    std::uint64_t smallest = entry.zst.empty() ? entry.size : std::min(entry.size, entry.zstSize);
+    for (const manifest::FilePatch& patch : entry.patches) {
+      if (before != previous.end() && SameContent(before->second.sha256, patch.from)) {
+        smallest = std::min(smallest, patch.size);
+      }
+    }
+    total += smallest;
+  }
+  return total;
+}
+
 bool WriteText(const std::u16string& path, const std::string& text) {
   platform::WritableFile file;
   return file.Create(path, 0, 0) && file.Write(text.data(), static_cast<std::uint32_t>(text.size())) && file.Close();
@@ -158,7 +178,13 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   manifest::FileTable previous;
   // Every refusal is reported in one go, so one run shows all there is to fix.
   const bool checked = CheckRelease(options, files, &list.entryPoint, &previous, messages);
-  if (!RefuseSecretFiles(files, options.allowedFiles, messages) || !checked || !collected) return false;
+  std::vector<EarlierRelease> earlier;
+  const bool earlierRead = ReadEarlierReleases(options.deltaFrom, &earlier, messages);
+  if (!RefuseSecretFiles(files, options.allowedFiles, messages) || !checked || !collected || !earlierRead) {
+    return false;
+  }
+  // The previous release's files, when they lie beside its list, come first.
+  if (!options.previous.empty()) earlier.insert(earlier.begin(), {FolderOfList(options.previous), previous});
 
   platform::CreateDirectoryChain(options.out + u"\\");
   std::vector<unsigned char> buffer(kCopyBufferSize);
@@ -174,6 +200,10 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   }
   *summary = BuildSummary();
   AssignVersions(previous, options.version, &list.files, summary);
+  if (options.zstdLevel != 0 && !WriteCompressedFiles(options.out, earlier, options.zstdLevel, &list.files, messages)) {
+    return false;
+  }
+  summary->transferBytes = TransferBytes(previous, list.files);
   list.version = options.version;
   list.lastUpdateTime = LocalTimeText();
   if (!WriteText(options.out + u"\\" + platform::LocalListFileName, manifest::ReleaseListText(list))) {

@@ -17,9 +17,12 @@ using velmora::publisher::Messages;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// zstd's levels above 19 ("ultra") need far more memory to write and to read.
+constexpr int kMaxZstdLevel = 19;
 
 const char kUsageText[] =
     "usage: velmora-release build --from DIR --version V --entry-point NAME [--previous LIST]\n"
+    "                             [--delta-from RELEASE_DIR]... [--zstd-level 0-19]\n"
     "                             [--package FOLDER]... [--allow-file NAME]... --out OUT\n"
     "       velmora-release sign OUT --secret-key FILE [--expires-in DAYS] [--key UpdateKey.pub]\n"
     "       velmora-release verify OUT [--key UpdateKey.pub] [--allow-file NAME]...\n"
@@ -63,6 +66,14 @@ int Build(const std::vector<std::string>& arguments) {
     else if (option == "--previous") options.previous = CommandLinePath(value);
     else if (option == "--package") options.packages.push_back(value);
     else if (option == "--allow-file") options.allowedFiles.push_back(value);
+    else if (option == "--delta-from") options.deltaFrom.push_back(CommandLinePath(value));
+    else if (option == "--zstd-level") {
+      if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(value) > kMaxZstdLevel) {
+        return Usage("--zstd-level takes 0 (no zstd files) to " + std::to_string(kMaxZstdLevel));
+      }
+      options.zstdLevel = std::stoi(value);
+    }
     else if (option == "--out") out = value;
     else return Usage("unknown option " + option);
   }
@@ -79,7 +90,8 @@ int Build(const std::vector<std::string>& arguments) {
   std::cout << "release " << options.version << " in " << out << ": " << summary.newEntries << " new, "
             << summary.changedEntries << " changed, " << summary.unchangedEntries << " unchanged, "
             << summary.droppedEntries << " dropped; an installation of the previous release downloads "
-            << summary.downloadBytes << " of " << summary.releaseBytes << " bytes\n";
+            << summary.downloadBytes << " of " << summary.releaseBytes << " bytes ("
+            << summary.transferBytes << " through zstd copies and patches)\n";
   return 0;
 }
 
