@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   # libraries
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev liblog4cpp5-dev libminizip-dev zlib1g-dev
-  libgtest-dev libgmock-dev googletest libcpp-httplib-dev libsodium-dev
+  libgtest-dev libgmock-dev googletest libcpp-httplib-dev libsodium-dev libzstd-dev
   # servers and tools for tests, the demonstration and benchmarks
   nginx-light libnginx-mod-http-echo curl wget zip unzip libarchive-tools iproute2 hyperfine time openssl
   python3 procps minisign

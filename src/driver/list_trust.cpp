@@ -1,9 +1,10 @@
 // Decides whether a fetched update list comes from the publisher, and keeps its signing time.
 #include "driver/list_trust.h"
 
+#include <algorithm>
+#include <ctime>
 #include <optional>
 
-#include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
@@ -81,14 +82,18 @@ Outcome CheckListTrust(transfer::TransferSession& session, const RunValues& valu
   request.maxBytes = kMaxSmallFileBytes;
   const Outcome refused = Make(OutcomeKind::kSignatureRefused);
   if (session.Download(request).status != transfer::DownloadStatus::kOk) return refused;
-  std::uint64_t timestamp = 0;
-  if (trust::CheckSignature(key, listBytes, signature, &timestamp) != trust::SignatureCheck::kValid) return refused;
+  trust::SignedComment comment;
+  if (trust::CheckSignature(key, listBytes, signature, &comment) != trust::SignatureCheck::kValid) return refused;
   // An older list signed by the same key could bring back files with known
   // faults: the signing time never goes back.
   std::uint64_t kept = 0;
-  if (!KeptTimestamp(values, &kept) || timestamp < kept) return refused;
+  if (!KeptTimestamp(values, &kept) || comment.timestamp < kept) return refused;
+  // A list that says how long it holds is not used after that: a replayed
+  // old list cannot keep an installation on an old release for ever.
+  const auto now = static_cast<std::uint64_t>(std::max<std::time_t>(std::time(nullptr), 0));
+  if (comment.expires && *comment.expires <= now) return Make(OutcomeKind::kListExpired);
   trust->signedList = true;
-  trust->timestamp = timestamp;
+  trust->timestamp = comment.timestamp;
   return Outcome{};
 }
 

@@ -38,6 +38,19 @@ std::string ReleaseListText(const ReleaseList& list) {
     element->SetAttribute("Name", name.c_str());
     element->SetAttribute("Size", std::to_string(entry.size).c_str());
     if (!entry.sha256.empty()) element->SetAttribute("Sha256", entry.sha256.c_str());
+    if (!entry.zstName.empty()) {
+      element->SetAttribute("Zst", entry.zstName.c_str());
+      element->SetAttribute("ZstSize", std::to_string(entry.zstSize).c_str());
+      element->SetAttribute("ZstSha256", entry.zstSha256.c_str());
+    }
+    for (const PatchEntry& patch : entry.patches) {
+      tinyxml2::XMLElement* child = document.NewElement("Patch");
+      child->SetAttribute("From", patch.from.c_str());
+      child->SetAttribute("Name", patch.name.c_str());
+      child->SetAttribute("Size", std::to_string(patch.size).c_str());
+      child->SetAttribute("Sha256", patch.sha256.c_str());
+      element->InsertEndChild(child);
+    }
     files->InsertEndChild(element);
   }
   tinyxml2::XMLPrinter printer;

@@ -1,6 +1,7 @@
 // Builds a release folder and its update list.
 #include "publisher/build_release.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -13,16 +14,15 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 #include "layout/own_files.h"
-#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/sha256.h"
+#include "publisher/release_deltas.h"
+#include "publisher/secret_files.h"
 
 namespace velmora::publisher {
 namespace {
 
 constexpr std::uint32_t kCopyBufferSize = 256 * 1024;
-// The updater cuts a list off at this size, so a larger one is no list.
-constexpr std::uint64_t kMaxListBytes = 16 * 1024 * 1024;
 
 std::u16string Join(const std::u16string& folder, const std::string& name) {
   return folder + u"\\" + platform::Utf8ToWide(name);
@@ -113,10 +113,8 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
   }
   if (!options.previous.empty()) {
     const std::u16string& path = options.previous;
-    std::string previousEntryPoint, bytes;
-    manifest::ListDocument document;
-    if (!platform::ReadWholeFile(path, kMaxListBytes, &bytes) || !document.Parse(bytes) ||
-        manifest::ReadUpdateList(document, previous, &previousEntryPoint) != manifest::ListRead::kOk) {
+    std::string previousEntryPoint, previousVersion;
+    if (!ReadListFile(path, previous, &previousEntryPoint, &previousVersion)) {
       messages->errors.push_back("the previous list '" + platform::WideToUtf8(path) + "' does not read as an update list");
     }
     std::size_t unhashed = 0;
@@ -125,7 +123,6 @@ bool CheckRelease(const BuildOptions& options, const std::vector<ReleaseFile>& f
       messages->warnings.push_back(std::to_string(unhashed) + " entries of the previous list have no Sha256; "
                                    "they count as changed");
     }
-    const std::string previousVersion = document.ApplicationVersion();
     // A changed file with a version that is not newer would never be fetched.
     if (!previousVersion.empty() && manifest::IsUpToDate(options.version, previousVersion)) {
       messages->errors.push_back("the version '" + options.version + "' is not newer than the previous list's '" +
@@ -156,6 +153,24 @@ void AssignVersions(const manifest::FileTable& previous, const std::string& vers
   for (const auto& [name, entry] : previous) summary->droppedEntries += files->count(name) == 0 ? 1 : 0;
 }
 
+// What an installation of the previous release fetches of a new or changed
+// entry: the smallest of the file, its zstd copy and a patch from its old version.
+std::uint64_t TransferBytes(const manifest::FileTable& previous, const manifest::FileTable& files) {
+  std::uint64_t total = 0;
+  for (const auto& [name, entry] : files) {
+    const auto before = previous.find(name);
+    if (before != previous.end() && SameContent(before->second.sha256, entry.sha256)) continue;
+    std::uint64_t smallest = entry.zstName.empty() ? entry.size : std::min(entry.size, entry.zstSize);
+    for (const manifest::PatchEntry& patch : entry.patches) {
+      if (before != previous.end() && SameContent(before->second.sha256, patch.from)) {
+        smallest = std::min(smallest, patch.size);
+      }
+    }
+    total += smallest;
+  }
+  return total;
+}
+
 bool WriteText(const std::u16string& path, const std::string& text) {
   platform::WritableFile file;
   return file.Create(path, 0, 0) && file.Write(text.data(), static_cast<std::uint32_t>(text.size())) && file.Close();
@@ -169,7 +184,14 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   manifest::ReleaseList list;
   manifest::FileTable previous;
   // Every refusal is reported in one go, so one run shows all there is to fix.
-  if (!CheckRelease(options, files, &list.entryPoint, &previous, messages) || !collected) return false;
+  const bool checked = CheckRelease(options, files, &list.entryPoint, &previous, messages);
+  std::vector<EarlierRelease> earlier;
+  const bool earlierRead = ReadEarlierReleases(options.deltaFrom, &earlier, messages);
+  if (!RefuseSecretFiles(files, options.allowedFiles, messages) || !checked || !collected || !earlierRead) {
+    return false;
+  }
+  // The previous release's files, when they lie beside its list, come first.
+  if (!options.previous.empty()) earlier.insert(earlier.begin(), {FolderOfList(options.previous), previous});
 
   platform::CreateDirectoryChain(options.out + u"\\");
   std::vector<unsigned char> buffer(kCopyBufferSize);
@@ -185,6 +207,10 @@ bool BuildRelease(const BuildOptions& options, BuildSummary* summary, Messages* 
   }
   *summary = BuildSummary();
   AssignVersions(previous, options.version, &list.files, summary);
+  if (options.zstdLevel != 0 && !WriteCompressedFiles(options.out, earlier, options.zstdLevel, &list.files, messages)) {
+    return false;
+  }
+  summary->transferBytes = TransferBytes(previous, list.files);
   list.version = options.version;
   list.lastUpdateTime = LocalTimeText();
   if (!WriteText(options.out + u"\\" + layout::kLocalListName, manifest::ReleaseListText(list))) {

@@ -1,4 +1,5 @@
-// velmora-release: builds a release folder with its update list, and checks one as a client will see it.
+// velmora-release: builds a release folder with its update list, signs it, and checks one as a client will see it.
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -7,6 +8,7 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 #include "publisher/build_release.h"
+#include "publisher/sign_release.h"
 #include "publisher/verify_release.h"
 
 namespace {
@@ -15,11 +17,17 @@ using velmora::publisher::Messages;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// zstd's levels above 19 ("ultra") need far more memory to write and to read.
+constexpr int kMaxZstdLevel = 19;
 
 const char kUsageText[] =
     "usage: velmora-release build --from DIR --version V --entry-point NAME [--previous LIST]\n"
-    "                             [--package FOLDER]... --out OUT\n"
-    "       velmora-release verify OUT [--key UpdateKey.pub]\n";
+    "                             [--delta-from RELEASE_DIR]... [--zstd-level 0-19]\n"
+    "                             [--package FOLDER]... [--allow-file NAME]... --out OUT\n"
+    "       velmora-release sign OUT --secret-key FILE [--expires-in DAYS] [--key UpdateKey.pub]\n"
+    "       velmora-release verify OUT [--key UpdateKey.pub] [--allow-file NAME]...\n"
+    "sign runs minisign, which must be on the PATH; for a key made with a password\n"
+    "(without -W) minisign asks for it on the terminal.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "velmora-release: " << problem << "\n" << kUsageText;
@@ -57,6 +65,15 @@ int Build(const std::vector<std::string>& arguments) {
     else if (option == "--entry-point") options.entryPoint = value;
     else if (option == "--previous") options.previous = CommandLinePath(value);
     else if (option == "--package") options.packages.push_back(value);
+    else if (option == "--allow-file") options.allowedFiles.push_back(value);
+    else if (option == "--delta-from") options.deltaFrom.push_back(CommandLinePath(value));
+    else if (option == "--zstd-level") {
+      if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(value) > kMaxZstdLevel) {
+        return Usage("--zstd-level takes 0 (no zstd files) to " + std::to_string(kMaxZstdLevel));
+      }
+      options.zstdLevel = std::stoi(value);
+    }
     else if (option == "--out") out = value;
     else return Usage("unknown option " + option);
   }
@@ -73,7 +90,53 @@ int Build(const std::vector<std::string>& arguments) {
   std::cout << "release " << options.version << " in " << out << ": " << summary.newEntries << " new, "
             << summary.changedEntries << " changed, " << summary.unchangedEntries << " unchanged, "
             << summary.droppedEntries << " dropped; an installation of the previous release downloads "
-            << summary.downloadBytes << " of " << summary.releaseBytes << " bytes\n";
+            << summary.downloadBytes << " of " << summary.releaseBytes << " bytes ("
+            << summary.transferBytes << " through zstd copies and patches)\n";
+  return 0;
+}
+
+// A whole number of days from 1 to the longest validity; false for anything else.
+bool ParseDays(const std::string& text, std::uint32_t* days) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long value = std::stoul(text);
+  if (value == 0 || value > velmora::publisher::kMaxExpiryDays) return false;
+  *days = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+int Sign(const std::vector<std::string>& arguments) {
+  velmora::publisher::SignOptions options;
+  std::string folder;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument.compare(0, 2, "--") != 0) {
+      if (!folder.empty()) return Usage("unexpected argument " + argument);
+      folder = argument;
+      continue;
+    }
+    if (i + 1 >= arguments.size()) return Usage("missing value after " + argument);
+    const std::string& value = arguments[++i];
+    if (argument == "--secret-key") options.secretKey = CommandLinePath(value);
+    else if (argument == "--key") options.keyFile = CommandLinePath(value);
+    else if (argument == "--expires-in") {
+      if (!ParseDays(value, &options.expiresInDays)) {
+        return Usage("--expires-in takes whole days from 1 to " + std::to_string(velmora::publisher::kMaxExpiryDays));
+      }
+    } else {
+      return Usage("unknown option " + argument);
+    }
+  }
+  if (folder.empty() || options.secretKey.empty()) return Usage("sign needs the release folder and --secret-key");
+  options.folder = CommandLinePath(folder);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+  Messages messages;
+  const bool signed_ = velmora::publisher::SignRelease(options, seconds, &messages);
+  PrintMessages(messages);
+  if (!signed_) return kFailed;
+  std::cout << folder << ": signed at " << seconds;
+  if (options.expiresInDays != 0) std::cout << ", expires in " << options.expiresInDays << " days";
+  std::cout << (options.keyFile.empty() ? "" : ", checked with the public key") << "\n";
   return 0;
 }
 
@@ -81,9 +144,11 @@ int Verify(const std::vector<std::string>& arguments) {
   velmora::publisher::VerifyOptions options;
   std::string folder;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--key") {
-      if (i + 1 >= arguments.size()) return Usage("missing value after --key");
-      options.keyFile = CommandLinePath(arguments[++i]);
+    if (arguments[i] == "--key" || arguments[i] == "--allow-file") {
+      if (i + 1 >= arguments.size()) return Usage("missing value after " + arguments[i]);
+      const std::string& value = arguments[++i];
+      if (arguments[i - 1] == "--key") options.keyFile = CommandLinePath(value);
+      else options.allowedFiles.push_back(value);
     } else if (folder.empty() && arguments[i].compare(0, 2, "--") != 0) {
       folder = arguments[i];
     } else {
@@ -107,6 +172,7 @@ int main(int argc, char* argv[]) {
   if (argc < 2) return Usage("no command");
   const std::vector<std::string> arguments(argv + 2, argv + argc);
   if (std::strcmp(argv[1], "build") == 0) return Build(arguments);
+  if (std::strcmp(argv[1], "sign") == 0) return Sign(arguments);
   if (std::strcmp(argv[1], "verify") == 0) return Verify(arguments);
   return Usage(std::string("unknown command ") + argv[1]);
 }

@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::uint32_t kFolderAttribute = 0x10;
 constexpr std::uint32_t kLinkAttribute = 0x400;
+constexpr std::uint32_t kReadBufferSize = 64 * 1024;
+constexpr char kPackageEnding[] = ".zip";
 
 struct FoundFile {
   std::u16string name;  // relative, "\" separators
@@ -102,7 +104,7 @@ void AssignFiles(const std::vector<FoundFile>& found, const std::vector<std::u16
                  std::vector<ReleaseFile>* files, Messages* messages) {
   std::vector<ReleaseFile> packages(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    packages[i].name = platform::WideToUtf8(folders[i]) + ".zip";
+    packages[i].name = platform::WideToUtf8(folders[i]) + kPackageEnding;
     packages[i].isPackage = true;
   }
   for (const FoundFile& file : found) {
@@ -125,8 +127,7 @@ void AssignFiles(const std::vector<FoundFile>& found, const std::vector<std::u16
   }
   for (ReleaseFile& package : packages) {
     if (package.packageFiles.empty()) {
-      messages->errors.push_back("the package folder '" + package.name.substr(0, package.name.size() - 4) +
-                                 "' holds no file");
+      messages->errors.push_back("the package folder '" + PackageFolderOf(package.name) + "' holds no file");
     } else if (!manifest::IsSafeListName(package.name)) {
       messages->errors.push_back("'" + package.name + "' is a name the updater refuses");
     }
@@ -149,6 +150,37 @@ void CheckLetterCase(const std::vector<FoundFile>& found, const std::vector<Rele
 }
 
 }  // namespace
+
+std::string PackageFolderOf(const std::string& packageName) {
+  return packageName.substr(0, packageName.size() - (sizeof(kPackageEnding) - 1));
+}
+
+bool ReadWholeFile(const std::u16string& path, std::string* content) {
+  platform::ReadableFile file;
+  if (!file.Open(path)) return false;
+  std::string text;
+  char buffer[kReadBufferSize];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!file.Read(buffer, kReadBufferSize, &read)) return false;
+    if (read == 0) break;
+    text.append(buffer, read);
+  }
+  *content = std::move(text);
+  return true;
+}
+
+bool ReadListFile(const std::u16string& path, manifest::FileTable* table, std::string* entryPoint,
+                  std::string* version) {
+  std::string bytes;
+  manifest::ListDocument document;
+  if (!ReadWholeFile(path, &bytes) || !document.Parse(bytes) ||
+      manifest::ReadUpdateList(document, table, entryPoint) != manifest::ListRead::kOk) {
+    return false;
+  }
+  if (version != nullptr) *version = document.ApplicationVersion();
+  return true;
+}
 
 std::string FoldCase(std::string name) {
   for (char& c : name) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/package_writer.h"
+#include "manifest/update_list.h"
 
 namespace velmora::publisher {
 
@@ -35,6 +36,19 @@ struct ReleaseFile {
 // the entries sorted by name, errors or not; true without errors.
 bool CollectReleaseFiles(const std::u16string& folder, const std::vector<std::string>& packages,
                          std::vector<ReleaseFile>* files, Messages* messages);
+
+// The folder a package entry "FOLDER.zip" unpacks into: "FOLDER".
+std::string PackageFolderOf(const std::string& packageName);
+
+// The whole content of the file at `path`; false, leaving `*content`
+// untouched, when it cannot be opened or read.
+bool ReadWholeFile(const std::u16string& path, std::string* content);
+
+// Reads the update list file at `path` as the updater reads a remote list:
+// its entries, its entry point and (when given) its application version.
+// False when the file cannot be read, is not XML or does not read as a list.
+bool ReadListFile(const std::u16string& path, manifest::FileTable* table, std::string* entryPoint,
+                  std::string* version = nullptr);
 
 // `name` with every letter A-Z made lower case, as the updater compares names
 // for a case-insensitive file system.

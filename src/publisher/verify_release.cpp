@@ -1,6 +1,7 @@
 // Checks a release folder: its list, its files, its packages and its signature.
 #include "publisher/verify_release.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -13,28 +14,14 @@
 #include "platform/file_system.h"
 #include "layout/own_files.h"
 #include "platform/sha256.h"
+#include "publisher/release_files.h"
+#include "publisher/secret_files.h"
 #include "trust/signature.h"
 
 namespace velmora::publisher {
 namespace {
 
-constexpr std::uint32_t kReadBufferSize = 64 * 1024;
 constexpr char kSignatureEnding[] = ".minisig";
-
-bool ReadWholeFile(const std::u16string& path, std::string* content) {
-  platform::ReadableFile file;
-  if (!file.Open(path)) return false;
-  std::string text;
-  char buffer[kReadBufferSize];
-  for (;;) {
-    std::uint32_t read = 0;
-    if (!file.Read(buffer, kReadBufferSize, &read)) return false;
-    if (read == 0) break;
-    text.append(buffer, read);
-  }
-  *content = std::move(text);
-  return true;
-}
 
 // A fresh folder in the system's temporary folder for unpacking; empty when
 // none can be made. CreateFolder fails on an existing name, so two checks
@@ -50,7 +37,8 @@ std::u16string MakeScratchFolder() {
   return {};
 }
 
-void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, std::vector<std::string>* problems) {
+void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry,
+                const std::vector<std::string>& allowedFiles, std::vector<std::string>* problems) {
   const std::u16string path = folder + u"\\" + platform::Utf8ToWide(entry.name);
   const std::string quoted = "'" + entry.name + "'";
   std::uint64_t size = 0;
@@ -79,7 +67,15 @@ void CheckEntry(const std::u16string& folder, const manifest::FileEntry& entry, 
   if (!archive::UnzipPackage(path, scratch)) {
     problems->push_back(quoted + " does not unpack cleanly");
   }
+  // Named as they will lie in an installation: below the package's folder.
+  const std::string unpackedInto = PackageFolderOf(entry.name) + "\\";
+  ReportSecretFiles(scratch, unpackedInto, allowedFiles, problems);
   platform::DeleteDirectoryTree(scratch);
+}
+
+std::uint64_t UnixTimeNow() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
 std::string SignatureProblem(trust::SignatureCheck result) {
@@ -90,6 +86,7 @@ std::string SignatureProblem(trust::SignatureCheck result) {
     case trust::SignatureCheck::kBadSignature: return "does not match UpdateList.xml";
     case trust::SignatureCheck::kBadGlobalSignature: return "has a changed trusted comment";
     case trust::SignatureCheck::kNoTimestamp: return "has no timestamp in its trusted comment";
+    case trust::SignatureCheck::kBadExpiry: return "has an unreadable or repeated expires field";
   }
   return "cannot be checked";
 }
@@ -106,13 +103,19 @@ void CheckSignature(const std::u16string& listPath, const std::u16string& keyFil
     problems->push_back("UpdateList.xml.minisig is missing");
     return;
   }
-  std::uint64_t timestamp = 0;
-  const trust::SignatureCheck result = trust::CheckSignature(key, message, signature, &timestamp);
+  trust::SignedComment comment;
+  const trust::SignatureCheck result = trust::CheckSignature(key, message, signature, &comment);
   if (result != trust::SignatureCheck::kValid) {
     problems->push_back("UpdateList.xml.minisig " + SignatureProblem(result));
     return;
   }
-  *note = ", signed (timestamp " + std::to_string(timestamp) + ")";
+  *note = ", signed (timestamp " + std::to_string(comment.timestamp);
+  if (comment.expires) {
+    *note += ", expires " + std::to_string(*comment.expires);
+    // Clients refuse an expired list, so publishing one is a mistake.
+    if (*comment.expires <= UnixTimeNow()) problems->push_back("UpdateList.xml.minisig has expired");
+  }
+  *note += ")";
 }
 
 // The list's entries, each unsafe name reported; `*table` holds what can be
@@ -152,7 +155,7 @@ bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* probl
   } else if (ReadList(document, &table, &entryPoint, &complete, problems)) {
     std::uint64_t bytes = 0;
     for (const auto& [name, entry] : table) {
-      CheckEntry(options.folder, entry, problems);
+      CheckEntry(options.folder, entry, options.allowedFiles, problems);
       bytes += entry.size;
     }
     // An unsafe entry point reads as an empty one.
@@ -162,6 +165,7 @@ bool VerifyRelease(const VerifyOptions& options, std::vector<std::string>* probl
     *summary = std::to_string(table.size()) + " entries, " + std::to_string(bytes) + " bytes, version " +
                document.ApplicationVersion() + ", entry point " + entryPoint;
   }
+  ReportSecretFiles(options.folder, "", options.allowedFiles, problems);
   std::string signatureNote;
   if (!options.keyFile.empty()) CheckSignature(listPath, options.keyFile, problems, &signatureNote);
   *summary += signatureNote;

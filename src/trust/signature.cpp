@@ -13,6 +13,7 @@ namespace {
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
 constexpr std::string_view kTrustedPrefix = "trusted comment: ";
 constexpr std::string_view kTimestampField = "timestamp:";
+constexpr std::string_view kExpiresField = "expires:";
 constexpr std::size_t kKeyBlobSize = 2 + 8 + crypto_sign_PUBLICKEYBYTES;
 constexpr std::size_t kSignatureBlobSize = 2 + 8 + crypto_sign_BYTES;
 constexpr std::size_t kHashSize = crypto_generichash_BYTES_MAX;
@@ -111,6 +112,26 @@ bool ReadTimestamp(std::string_view comment, std::uint64_t* value) {
   }
 }
 
+// An "expires:" field may stand anywhere, but only once: were the first one to
+// decide as for the timestamp, a reader that took the last one would see a
+// later expiry in the same signed text. Without the field the list never expires.
+bool ReadExpiry(std::string_view comment, std::optional<std::uint64_t>* expires) {
+  std::optional<std::uint64_t> found;
+  while (true) {
+    const std::size_t end = comment.find('\t');
+    const std::string_view field = comment.substr(0, end);
+    if (StartsWith(field, kExpiresField)) {
+      std::uint64_t value = 0;
+      if (found || !ParseDecimal(field.substr(kExpiresField.size()), &value)) return false;
+      found = value;
+    }
+    if (end == std::string_view::npos) break;
+    comment.remove_prefix(end + 1);
+  }
+  *expires = found;
+  return true;
+}
+
 const unsigned char* Bytes(std::string_view text) {
   return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -131,7 +152,7 @@ bool ReadPublicKey(std::string_view text, PublicKey* key) {
 }
 
 SignatureCheck CheckSignature(const PublicKey& key, std::string_view message,
-                              std::string_view signatureFile, std::uint64_t* timestamp) {
+                              std::string_view signatureFile, SignedComment* comment) {
   SignatureFile file;
   if (!ParseSignatureFile(signatureFile, &file)) return SignatureCheck::kMalformed;
   if (file.keyId != key.keyId) return SignatureCheck::kWrongKey;
@@ -158,10 +179,12 @@ SignatureCheck CheckSignature(const PublicKey& key, std::string_view message,
                                   key.key.data()) != 0) {
     return SignatureCheck::kBadGlobalSignature;
   }
-  std::uint64_t value = 0;
-  if (!ReadTimestamp(file.trustedComment, &value)) return SignatureCheck::kNoTimestamp;
-  if (timestamp != nullptr) *timestamp = value;
+  SignedComment read;
+  if (!ReadTimestamp(file.trustedComment, &read.timestamp)) return SignatureCheck::kNoTimestamp;
+  if (!ReadExpiry(file.trustedComment, &read.expires)) return SignatureCheck::kBadExpiry;
+  if (comment != nullptr) *comment = read;
   return SignatureCheck::kValid;
 }
+
 
 }  // namespace velmora::trust

@@ -33,13 +33,22 @@ enum class SignatureCheck {
   kBadSignature,        // the message (or a key id borrowed from another key) does not verify
   kBadGlobalSignature,  // the trusted comment was changed after signing
   kNoTimestamp,         // signed, but the trusted comment holds no readable timestamp
+  kBadExpiry,           // signed, but its expires field is unreadable or given twice
+};
+
+// What the publisher put in the signed (trusted) comment, as Unix times.
+struct SignedComment {
+  std::uint64_t timestamp = 0;
+  std::optional<std::uint64_t> expires;  // none: the signature does not expire
 };
 
 // Checks the .minisig text `signatureFile` over the list's bytes `message`: hashed
 // with BLAKE2b-512 first for "ED" (minisign's default), as they are for legacy "Ed".
-// The first tab-separated field "timestamp:<1-20 digits, fits 64 bits>" of the trusted
-// comment lands in `*timestamp` only on kValid. Without libsodium: kBadSignature.
+// Of the trusted comment's tab-separated fields, the first "timestamp:N" and the only
+// "expires:N" (N: 1-20 digits, fits 64 bits) land in `*comment` only on kValid.
+// Without libsodium: kBadSignature.
 SignatureCheck CheckSignature(const PublicKey& key, std::string_view message,
-                              std::string_view signatureFile, std::uint64_t* timestamp);
+                              std::string_view signatureFile, SignedComment* comment);
+
 
 }  // namespace velmora::trust

@@ -1,7 +1,9 @@
 // End-to-end test of velmora-release: releases it builds and minisign signs update a real installation.
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <map>
+#include <regex>
 
 #include "diagnostics/messages.h"
 #include "e2e/e2e_fixture.h"
@@ -25,15 +27,21 @@ class PublisherRelease : public UpdaterTest {
 
   std::string Root(const std::string& relative) const { return root_ + "/" + relative; }
 
-  // Builds the application folder `from` as release `version` into `out` and
-  // signs its list at `timestamp`.
-  void BuildAndSign(const std::string& from, const std::string& version, const std::string& out, long timestamp,
-                    const std::string& previous = "") {
+  // Builds the application folder `from` as release `version` into `out`.
+  void Build(const std::string& from, const std::string& version, const std::string& out,
+             const std::string& previous = "") {
     std::vector<std::string> arguments{"build", "--from", from, "--version", version, "--entry-point", "Host",
                                        "--package", "skin", "--out", out};
     if (!previous.empty()) arguments.insert(arguments.end(), {"--previous", previous});
     std::string output;
     ASSERT_TRUE(RunTool(RELEASE_TOOL_BINARY, arguments, root_, &output)) << output;
+  }
+
+  // Builds as Build does and signs the list at `timestamp` with minisign itself.
+  void BuildAndSign(const std::string& from, const std::string& version, const std::string& out, long timestamp,
+                    const std::string& previous = "") {
+    Build(from, version, out, previous);
+    std::string output;
     ASSERT_TRUE(RunTool(kMinisign, {"-S", "-s", Root("k.key"), "-m", out + "/" + kList, "-t",
                                     "timestamp:" + std::to_string(timestamp)},
                         root_, &output))
@@ -113,6 +121,46 @@ TEST_F(PublisherRelease, BuiltReleasesUpdateAnInstallationAndTheNextOneOnlyWhatC
   EXPECT_EQ(requested, (std::vector<std::string>{"/UpdateList.xml", "/UpdateList.xml.minisig", "/config.ini",
                                                  "/readme.txt", "/skin.zip"}));
   ExpectInstalled(app3);
+}
+
+TEST_F(PublisherRelease, SignCommandDatesTheListAndTheUpdaterTakesIt) {
+  const std::string app2 = Root("app2");
+  ASSERT_TRUE(CopyFile(TEST_HOST_BINARY, app2 + "/Host"));
+  ASSERT_TRUE(WriteFile(app2 + "/readme.txt", "Version two.\n"));
+  ASSERT_TRUE(WriteFile(app2 + "/skin/main.css", "body {}\n"));
+  Build(app2, "2.0", release_);
+  // A public key that is not the secret key's own is caught.
+  std::string output;
+  ASSERT_TRUE(RunTool(kMinisign, {"-G", "-W", "-p", Root("other.pub"), "-s", Root("other.key")}, root_));
+  EXPECT_FALSE(RunTool(RELEASE_TOOL_BINARY, {"sign", release_, "--secret-key", Root("k.key"), "--key", Root("other.pub")},
+                       root_, &output));
+  EXPECT_NE(output.find("does not verify"), std::string::npos) << output;
+
+  const long before = static_cast<long>(std::time(nullptr));
+  ASSERT_TRUE(RunTool(RELEASE_TOOL_BINARY,
+                      {"sign", release_, "--secret-key", Root("k.key"), "--expires-in", "30", "--key", Root("k.pub")},
+                      root_, &output))
+      << output;
+  const long after = static_cast<long>(std::time(nullptr));
+
+  // Line 3 of the signature file: both fields, TAB-separated, thirty days apart.
+  const std::string signature = ReadFile(Release("UpdateList.xml.minisig"));
+  std::smatch fields;
+  ASSERT_TRUE(std::regex_search(signature, fields,
+                                std::regex("\ntrusted comment: timestamp:([0-9]+)\texpires:([0-9]+)\n")))
+      << signature;
+  const long timestamp = std::stol(fields[1]);
+  EXPECT_GE(timestamp, before);
+  EXPECT_LE(timestamp, after);
+  EXPECT_EQ(std::stol(fields[2]), timestamp + 30L * 24 * 60 * 60);
+  EXPECT_TRUE(RunTool(kMinisign, {"-V", "-p", Root("k.pub"), "-m", Release(kList)}, root_, &output)) << output;
+
+  WriteLocalList("1.0", {{"1.0", "Host", ""}, {"1.0", "readme.txt", ""}});
+  ASSERT_TRUE(WriteFile(App("readme.txt"), "Version one.\n"));
+  StartServer();
+  StartHost();
+  ExpectFinishedUpdate();
+  ExpectInstalled(app2);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@ using velmora::trust::CheckSignature;
 using velmora::trust::PublicKey;
 using velmora::trust::ReadPublicKey;
 using velmora::trust::SignatureCheck;
+using velmora::trust::SignedComment;
 
 // A throwaway minisign key and its signature of kMessage, so edits reach the
 // signature checks and not only the parser.
@@ -34,18 +36,22 @@ const PublicKey& FixedKey() {
   static const PublicKey key = [] {
     PublicKey read;
     Check(ReadPublicKey(kKeyFile, &read));
-    std::uint64_t timestamp = 0;
-    Check(CheckSignature(read, kMessage, kSignatureFile, &timestamp) == SignatureCheck::kValid);
-    Check(timestamp == 1700000000);
+    SignedComment comment;
+    Check(CheckSignature(read, kMessage, kSignatureFile, &comment) == SignatureCheck::kValid);
+    Check(comment.timestamp == 1700000000 && !comment.expires);
     return read;
   }();
   return key;
 }
 
-// A result other than kValid never writes the timestamp.
+// A result other than kValid never writes the comment.
 void CheckOnce(const PublicKey& key, std::string_view message, std::string_view file) {
-  std::uint64_t timestamp = 1;
-  if (CheckSignature(key, message, file, &timestamp) != SignatureCheck::kValid) Check(timestamp == 1);
+  SignedComment comment;
+  comment.timestamp = 1;
+  comment.expires = 2;
+  if (CheckSignature(key, message, file, &comment) != SignatureCheck::kValid) {
+    Check(comment.timestamp == 1 && comment.expires == std::optional<std::uint64_t>(2));
+  }
 }
 
 }  // namespace

@@ -36,6 +36,10 @@ std::string Minisign::PublicKeyFile(const std::string& name) const {
   return ReadFile(folder_.Path() / (name + ".pub"));
 }
 
+std::string Minisign::SecretKeyFile(const std::string& name) const {
+  return ReadFile(folder_.Path() / (name + ".key"));
+}
+
 std::string Minisign::Sign(const std::string& name, const std::string& message,
                            const std::string& trustedComment, bool legacy) {
   std::ofstream(folder_.Path() / "message", std::ios::binary) << message;

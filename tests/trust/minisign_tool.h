@@ -14,8 +14,9 @@ class Minisign {
  public:
   // Makes the password-less key pair `name`.pub / `name`.key; false if minisign failed.
   bool MakeKey(const std::string& name);
-  // The text of `name`.pub.
+  // The text of `name`.pub, and of `name`.key.
   std::string PublicKeyFile(const std::string& name) const;
+  std::string SecretKeyFile(const std::string& name) const;
   // The .minisig text of `message` signed with key `name`; empty if minisign failed.
   std::string Sign(const std::string& name, const std::string& message, const std::string& trustedComment,
                    bool legacy = false);

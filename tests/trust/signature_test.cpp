@@ -1,9 +1,11 @@
 // Checks the key reader and the signature check against files made by the real minisign.
 #include "trust/signature.h"
+#include "trust/secret_key.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "trust/minisign_tool.h"
@@ -97,36 +99,50 @@ TEST(CheckSignature, JudgesEachFile) {
       {"algorithm", EditBytes(m.byA, 1, [](auto& b) { b[1] = 'X'; }), SignatureCheck::kMalformed},
   };
   for (const Case& c : cases) {
-    std::uint64_t timestamp = 0;
-    EXPECT_EQ(CheckSignature(m.a, c.message, c.file, &timestamp), c.expected) << c.what;
-    EXPECT_EQ(timestamp, c.expected == SignatureCheck::kValid ? 1700000000u : 0u) << c.what;
+    SignedComment comment;
+    EXPECT_EQ(CheckSignature(m.a, c.message, c.file, &comment), c.expected) << c.what;
+    EXPECT_EQ(comment.timestamp, c.expected == SignatureCheck::kValid ? 1700000000u : 0u) << c.what;
   }
 }
 
-TEST(CheckSignature, ReadsTheFirstTimestampField) {
+TEST(CheckSignature, ReadsTheFirstTimestampAndTheOnlyExpiry) {
+  constexpr std::optional<std::uint64_t> kNever;
   struct Case {
     const char* comment;
     SignatureCheck expected;
     std::uint64_t timestamp;
+    std::optional<std::uint64_t> expires;
   };
   const Case cases[] = {
-      {"timestamp:42", SignatureCheck::kValid, 42},
-      {"file:UpdateList.xml\ttimestamp:7\ttimestamp:8", SignatureCheck::kValid, 7},
-      {"timestamp:18446744073709551615", SignatureCheck::kValid, UINT64_MAX},
-      {"timestamp:18446744073709551616", SignatureCheck::kNoTimestamp, 0},
-      {"file:UpdateList.xml", SignatureCheck::kNoTimestamp, 0},
-      {"timestamp:", SignatureCheck::kNoTimestamp, 0},
-      {"timestamp:12a\ttimestamp:12", SignatureCheck::kNoTimestamp, 0},
-      {"timestamp: 12", SignatureCheck::kNoTimestamp, 0},
-      {"timestamp:+12", SignatureCheck::kNoTimestamp, 0},
+      {"timestamp:42", SignatureCheck::kValid, 42, kNever},
+      {"file:UpdateList.xml\ttimestamp:7\ttimestamp:8", SignatureCheck::kValid, 7, kNever},
+      {"timestamp:18446744073709551615", SignatureCheck::kValid, UINT64_MAX, kNever},
+      {"timestamp:18446744073709551616", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"file:UpdateList.xml", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp:", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp:12a\ttimestamp:12", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp: 12", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp:+12", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp:42\texpires:2592042", SignatureCheck::kValid, 42, 2592042},
+      {"expires:9\tfile:UpdateList.xml\ttimestamp:5", SignatureCheck::kValid, 5, 9},
+      {"timestamp:42\texpires:18446744073709551615", SignatureCheck::kValid, 42, UINT64_MAX},
+      {"timestamp:42\texpired:1", SignatureCheck::kValid, 42, kNever},
+      {"expires:100", SignatureCheck::kNoTimestamp, 0, kNever},
+      {"timestamp:42\texpires:", SignatureCheck::kBadExpiry, 0, kNever},
+      {"timestamp:42\texpires:1e9", SignatureCheck::kBadExpiry, 0, kNever},
+      {"timestamp:42\texpires:-1", SignatureCheck::kBadExpiry, 0, kNever},
+      {"timestamp:42\texpires:18446744073709551616", SignatureCheck::kBadExpiry, 0, kNever},
+      {"timestamp:42\texpires:100\texpires:100", SignatureCheck::kBadExpiry, 0, kNever},
+      {"expires:100\ttimestamp:42\texpires:200", SignatureCheck::kBadExpiry, 0, kNever},
   };
   Material& m = Made();
   for (const Case& c : cases) {
-    std::uint64_t timestamp = 0;
+    SignedComment comment;
     const std::string file = m.tool.Sign("a", kMessage, c.comment);
     ASSERT_FALSE(file.empty()) << c.comment;
-    EXPECT_EQ(CheckSignature(m.a, kMessage, file, &timestamp), c.expected) << c.comment;
-    EXPECT_EQ(timestamp, c.timestamp) << c.comment;
+    EXPECT_EQ(CheckSignature(m.a, kMessage, file, &comment), c.expected) << c.comment;
+    EXPECT_EQ(comment.timestamp, c.timestamp) << c.comment;
+    EXPECT_EQ(comment.expires, c.expires) << c.comment;
   }
 }
 
@@ -135,7 +151,8 @@ TEST(CheckSignature, AllZeroKeyVerifiesNothing) {
   const PublicKey zero;
   ASSERT_FALSE(Made().byA.empty()) << "minisign failed";
   const std::string forged = EditBytes(Made().byA, 1, [](auto& b) { std::fill(b.begin() + 2, b.begin() + 10, 0); });
-  EXPECT_EQ(CheckSignature(zero, kMessage, forged, nullptr), SignatureCheck::kBadSignature);
+  EXPECT_EQ(CheckSignature(zero, kMessage, forged, static_cast<SignedComment*>(nullptr)),
+            SignatureCheck::kBadSignature);
 }
 
 TEST(ReadPublicKey, TakesTheFileOrItsBase64Line) {
@@ -169,6 +186,31 @@ TEST(ReadPublicKey, TakesTheFileOrItsBase64Line) {
     EXPECT_EQ(key.key, c.ok ? Made().a.key : PublicKey().key) << c.text;
     EXPECT_EQ(key.keyId, c.ok ? Made().a.keyId : PublicKey().keyId) << c.text;
   }
+}
+
+TEST(LooksLikeSecretKey, TellsSecretKeysFromOtherMinisignFiles) {
+  const std::string secret = Made().tool.SecretKeyFile("a");
+  ASSERT_EQ(Lines(secret).size(), 2u) << "minisign failed";
+  const auto withKdf = [&](char first, char second) {
+    return EditBytes(secret, 1, [=](auto& b) { b[2] = static_cast<std::uint8_t>(first), b[3] = static_cast<std::uint8_t>(second); });
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    bool secret;
+  } cases[] = {
+      {"made without password", secret, true},
+      {"CRLF", Join(Lines(secret), "\r\n"), true},
+      {"password-protected layout", withKdf('S', 'c'), true},
+      {"cut after the header", Lines(secret)[0] + "\n" + Lines(secret)[1].substr(0, 8), true},
+      {"other KDF", withKdf('X', 'y'), false},
+      {"hashed signature algorithm", EditBytes(secret, 1, [](auto& b) { b[1] = 'D'; }), false},
+      {"no comment line", Lines(secret)[1], false},
+      {"comment not first", "\n" + secret, false},
+      {"public key", Made().tool.PublicKeyFile("a"), false},
+      {"signature", Made().byA, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LooksLikeSecretKey(c.text), c.secret) << c.what;
 }
 
 TEST(CompiledInKey, IsTheConfiguredLine) {
