@@ -9,8 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/names.h"
 #include "platform/sha256.h"
-#include "transfer/downloader.h"
-#include "transfer/transfer_options.h"
+#include "transfer/session.h"
 
 namespace velmora::driver {
 namespace {
@@ -52,15 +51,15 @@ bool ReadValidators(const RunValues& values, std::string* etag, std::string* las
 
 }  // namespace
 
-ListFetch FetchList(const RunValues& values) {
+ListFetch FetchList(const RunValues& values, transfer::TransferSession& session) {
   transfer::DownloadRequest request;
   request.url = values.listUrl;
   request.path = values.downloadedListPath;
   ReadValidators(values, &request.ifNoneMatch, &request.ifModifiedSince);
   // A new list means files to fetch, nearly always: their connections open
   // while the list is still arriving instead of after it.
-  request.warmConnections = std::max(transfer::CurrentTransferOptions().connections, 1u) - 1;
-  const transfer::DownloadOutcome outcome = transfer::Download(request);
+  request.warmConnections = session.options().connections - 1;
+  const transfer::DownloadOutcome outcome = session.Download(request);
 
   ListFetch fetch;
   fetch.etag = outcome.etag;

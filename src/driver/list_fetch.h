@@ -3,6 +3,10 @@
 
 #include <string>
 
+namespace velmora::transfer {
+class TransferSession;
+}
+
 namespace velmora::driver {
 
 struct RunValues;
@@ -19,7 +23,7 @@ struct ListFetch {
 // a completed run kept the server's ETag and Last-Modified, they are sent as
 // If-None-Match and If-Modified-Since, and a 304 answer gives kNotModified
 // without downloading the list. Logs nothing.
-ListFetch FetchList(const RunValues& values);
+ListFetch FetchList(const RunValues& values, transfer::TransferSession& session);
 
 // Keeps the validators of `fetch` beside the local list, with the hash of
 // the local list as it is now, for the next run.

@@ -7,7 +7,7 @@
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/names.h"
-#include "transfer/downloader.h"
+#include "transfer/session.h"
 #include "trust/signature.h"
 
 namespace velmora::driver {
@@ -49,7 +49,7 @@ std::uint64_t KeptTimestamp(const RunValues& values) {
 
 }  // namespace
 
-ListTrust CheckListTrust(const RunValues& values) {
+ListTrust CheckListTrust(const RunValues& values, transfer::TransferSession& session) {
   ListTrust result;
   const std::optional<trust::PublicKey> key = UpdateKey(values);
   if (!key) {
@@ -61,7 +61,7 @@ ListTrust CheckListTrust(const RunValues& values) {
   request.path = values.downloadedListPath + platform::Utf8ToWide(kSignatureEnding);
   request.maxBytes = kMaxSmallFileBytes;
   std::string list, signature;
-  if (transfer::Download(request).status != transfer::DownloadStatus::kOk ||
+  if (session.Download(request).status != transfer::DownloadStatus::kOk ||
       !platform::ReadWholeFile(request.path, kMaxSmallFileBytes, &signature) ||
       !platform::ReadWholeFile(values.downloadedListPath, kMaxListBytes, &list)) {
     return result;

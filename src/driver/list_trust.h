@@ -6,6 +6,10 @@
 
 #include "manifest/update_list.h"
 
+namespace velmora::transfer {
+class TransferSession;
+}
+
 namespace velmora::driver {
 
 struct RunValues;
@@ -22,7 +26,7 @@ struct ListTrust {
 // "UpdateList.xml.minisig" beside the list and gives kSigned only when it
 // verifies with the key and its timestamp is not older than the one kept
 // beside the local list. Logs nothing.
-ListTrust CheckListTrust(const RunValues& values);
+ListTrust CheckListTrust(const RunValues& values, transfer::TransferSession& session);
 
 // True when every entry of a signed list pins its content with a hash.
 bool EveryFileIsPinned(const manifest::FileTable& remote);

@@ -12,7 +12,8 @@
 namespace velmora::driver {
 
 void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, const ListTrust& trust,
-                   const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer) {
+                   const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer,
+                   transfer::TransferSession& session) {
   auto& log = diagnostics::Logger::Instance().category;
   const std::u16string name = platform::Utf8ToWide(platform::UpdaterFileName);
   const std::u16string installedPath = values.installFolder + name;
@@ -20,7 +21,7 @@ void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, con
   log.info(diagnostics::kSelfUpdateStarted);
   // A download that did not complete, or has another size or hash than
   // announced, never replaces the updater.
-  const FetchResult fetched = FetchPlannedFiles({&self}, values, nullptr);
+  const FetchResult fetched = FetchPlannedFiles({&self}, values, session, nullptr);
   if (fetched == FetchResult::kFailed) {
     log.error(diagnostics::kDownloadFailedPrefix + std::string(platform::UpdaterFileName));
     return;

@@ -17,7 +17,7 @@
 #include "platform/names.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "transfer/downloader.h"
+#include "transfer/session.h"
 
 namespace velmora::driver {
 
@@ -40,11 +40,11 @@ bool LogOpenFailure(manifest::UpdateListWriter::OpenResult result) {
 
 // Fetches every planned file into the download folder. False (logged) when
 // one did not arrive whole: nothing is installed then.
-bool DownloadAll(const manifest::FileTable& plan, const RunValues& values) {
+bool DownloadAll(const manifest::FileTable& plan, const RunValues& values, transfer::TransferSession& session) {
   std::vector<const manifest::FileEntry*> entries;
   for (const auto& [key, entry] : plan) entries.push_back(&entry);
   const manifest::FileEntry* failed = nullptr;
-  switch (FetchPlannedFiles(entries, values, &failed)) {
+  switch (FetchPlannedFiles(entries, values, session, &failed)) {
     case FetchResult::kOk: return true;
     case FetchResult::kFailed: Log().error(diagnostics::kDownloadFailedPrefix + CollapseName(failed->name)); break;
     case FetchResult::kWrongSize:
@@ -139,7 +139,7 @@ std::string CollapseName(const std::string& key) {
 }
 
 FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& entries, const RunValues& values,
-                              const manifest::FileEntry** failed) {
+                              transfer::TransferSession& session, const manifest::FileEntry** failed) {
   std::vector<transfer::DownloadRequest> requests;
   for (const manifest::FileEntry* entry : entries) {
     const std::string name = CollapseName(entry->name);
@@ -152,7 +152,7 @@ FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& ent
     if (!entry->sha256.empty() && platform::ParseSha256Hex(entry->sha256, &digest)) request.sha256 = digest;
     requests.push_back(std::move(request));
   }
-  const transfer::BatchResult batch = transfer::DownloadBatch(requests);
+  const transfer::BatchResult batch = session.DownloadBatch(requests);
   if (!batch.ok) {
     if (failed != nullptr) *failed = entries[batch.failedIndex];
     return ResultOf(batch.failed.status);
@@ -181,7 +181,8 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     Log().info(diagnostics::kRestoredPrefix + platform::WideToGbk(path));
   }
 
-  const ListFetch fetch = FetchList(values);
+  transfer::TransferSession session;
+  const ListFetch fetch = FetchList(values, session);
   if (fetch.status == ListFetch::Status::kNotModified) {
     Log().info(diagnostics::kNoUpdateNeeded);
     return;
@@ -191,7 +192,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
     return;
   }
   // Nothing of a list is read before it is known to come from the publisher.
-  const ListTrust trust = CheckListTrust(values);
+  const ListTrust trust = CheckListTrust(values, session);
   if (trust.verdict == ListTrust::Verdict::kNoKey) Log().info(diagnostics::kNoUpdateKey);
   if (trust.verdict == ListTrust::Verdict::kRefused) {
     Log().error(diagnostics::kSignatureCheckFailed);
@@ -230,7 +231,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
 
   const auto self = plan.find(platform::UpdaterFileName);
   if (self != plan.end()) {
-    RunSelfUpdate(self->second, values, trust, baseUrlArgument, writer);
+    RunSelfUpdate(self->second, values, trust, baseUrlArgument, writer, session);
     return;
   }
   // The list to write back is known to open; its document is loaded again
@@ -239,7 +240,7 @@ void RunUpdate(const std::u16string& baseUrlArgument, std::uint32_t hostProcessI
 
   // Every file arrives whole and every package unpacks before anything in
   // the installation changes.
-  if (!DownloadAll(plan, values)) return;
+  if (!DownloadAll(plan, values, session)) return;
   std::vector<FileMove> moves;
   if (!PlanMoves(plan, values, &moves)) return;
   if (LogOpenFailure(writer.OpenForWriteBack(values.localListPath, values.downloadedListPath))) return;

@@ -41,7 +41,7 @@ enum class FetchResult { kOk, kFailed, kWrongSize, kWrongHash };
 // transfer is cut off beyond it) and the hash it gives. At the first failure
 // `*failed` (when given) names the entry. Logs nothing.
 FetchResult FetchPlannedFiles(const std::vector<const manifest::FileEntry*>& entries, const RunValues& values,
-                              const manifest::FileEntry** failed);
+                              transfer::TransferSession& session, const manifest::FileEntry** failed);
 
 // Records what the run applied: the signing time of a signed list, then the
 // local list. False when either cannot be saved.
@@ -50,6 +50,7 @@ bool SaveRun(manifest::UpdateListWriter& writer, const RunValues& values, const 
 // Replaces the updater's own executable with entry `self` of the plan,
 // records its version and starts the new updater with the same base URL.
 void RunSelfUpdate(const manifest::FileEntry& self, const RunValues& values, const ListTrust& trust,
-                   const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer);
+                   const std::u16string& baseUrlArgument, manifest::UpdateListWriter& writer,
+                   transfer::TransferSession& session);
 
 }  // namespace velmora::driver
