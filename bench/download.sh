@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# download.sh - time DownloadFile against the curl command-line tool on the same files.
+# download.sh - time Download against the curl command-line tool on the same files.
 #
 #   bench/download.sh [--bin PATH] [--runs N] [--rtt-runs N] [--rtt MS] [--no-rtt]
 #                     [--batch [N]] [--fixtures DIR] [--harness DIR] [--id N] [--out DIR]
@@ -11,7 +11,7 @@
 # (--rtt, default 20 ms).  For each fixture and set-up both clients fetch
 # every URL of urls.txt (the update list, then each file) one after the other
 # into an emptied folder on the fixtures' disk:
-#   velmora  bench/download_bench: one DownloadFile call per URL, progress
+#   velmora  bench/download_bench: one Download call per URL, progress
 #            report on standard output redirected to a file
 #   curl     one "curl -K cfg" invocation for all URLs (reuses its connection)
 # With --batch, velmora fetches the list with Download and every file with one
@@ -157,7 +157,7 @@ if [ "$DO_RTT" = 1 ]; then
 fi
 
 {
-    if [ "$BATCH" = 0 ]; then title="DownloadFile vs curl -K"; else title="DownloadBatch vs curl --parallel-max $BATCH -K"; fi
+    if [ "$BATCH" = 0 ]; then title="Download vs curl -K"; else title="DownloadBatch vs curl --parallel-max $BATCH -K"; fi
     echo "# $title ($(date -u '+%Y-%m-%d %H:%M UTC'))"
     echo
     echo "$(curl --version | head -n1 | cut -d' ' -f1-2), $(nproc) CPUs. Median wall time in seconds; runs alternate between the clients."

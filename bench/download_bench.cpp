@@ -6,7 +6,7 @@
 // benchmark fixtures). OUT_FOLDER is created first, as the updater creates its
 // download folder at start-up; each file goes to OUT_FOLDER + the path with
 // "\" as the separator, as the updater builds its download targets. Without
-// --batch every file is one DownloadFile call; with it, the first line (the
+// --batch every file is one Download call; with it, the first line (the
 // update list) is one Download and the rest one DownloadBatch over the
 // default number of connections. The progress report goes to standard output;
 // the exit code is the number of failed downloads (capped at 100; a failed
@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "platform/encoding.h"
-#include "transfer/downloader.h"
+#include "transfer/session.h"
 
 namespace {
 
 using velmora::transfer::DownloadRequest;
 using velmora::transfer::DownloadStatus;
 
-int RunBatch(const std::string& baseUrl, const std::vector<std::string>& paths, const std::string& outFolder) {
+int RunBatch(velmora::transfer::TransferSession& session, const std::string& baseUrl, const std::vector<std::string>& paths, const std::string& outFolder) {
   std::vector<DownloadRequest> requests;
   for (const std::string& path : paths) {
     std::string target = outFolder + path;
@@ -39,12 +39,12 @@ int RunBatch(const std::string& baseUrl, const std::vector<std::string>& paths, 
     requests.push_back(std::move(request));
   }
   if (requests.empty()) return 0;
-  if (velmora::transfer::Download(requests.front()).status != DownloadStatus::kOk) {
+  if (session.Download(requests.front()).status != DownloadStatus::kOk) {
     std::fprintf(stderr, "failed: %s\n", paths.front().c_str());
     return 1;
   }
   requests.erase(requests.begin());
-  const velmora::transfer::BatchResult result = velmora::transfer::DownloadBatch(requests);
+  const velmora::transfer::BatchResult result = session.DownloadBatch(requests);
   if (result.ok) return 0;
   std::fprintf(stderr, "failed: %s (status %d)\n", paths[result.failedIndex + 1].c_str(),
                static_cast<int>(result.failed.status));
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) paths.push_back(line);
   }
-  if (batch) return RunBatch(baseUrl, paths, outFolder);
+  velmora::transfer::TransferSession session;
+  if (batch) return RunBatch(session, baseUrl, paths, outFolder);
 
   int failures = 0;
   for (const std::string& path : paths) {
@@ -89,7 +90,10 @@ int main(int argc, char** argv) {
     for (char& c : target) {
       if (c == '/') c = '\\';
     }
-    if (!velmora::transfer::DownloadFile(baseUrl + path, velmora::platform::Utf8ToWide(outFolder + target))) {
+    DownloadRequest request;
+    request.url = baseUrl + path;
+    request.path = velmora::platform::Utf8ToWide(outFolder + target);
+    if (session.Download(request).status != DownloadStatus::kOk) {
       std::fprintf(stderr, "failed: %s\n", path.c_str());
       ++failures;
     }

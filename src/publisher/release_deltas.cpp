@@ -144,7 +144,7 @@ bool WriteCompressedFiles(const std::u16string& out, const std::vector<EarlierRe
       if (!WriteIfSmaller(
               zstPath, zstName, entry.size, [&] { return archive::CompressFile(path, zstPath, level); },
               [&](std::uint64_t size, const std::string& sha256) {
-                copy->zst = zstName;
+                copy->zstName = zstName;
                 copy->zstSize = size;
                 copy->zstSha256 = sha256;
               },

@@ -1,6 +1,7 @@
-// Prepares, feeds and finishes one transfer: options, callbacks, target file, digest and outcome.
+// Prepares, feeds and finishes one transfer: callbacks, target file or string, digest and outcome.
 #include "transfer/downloader_private.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -10,8 +11,6 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "transfer/progress_text.h"
-#include "transfer/transfer_options.h"
-#include "transfer/warm_connections.h"
 
 namespace velmora::transfer {
 
@@ -22,28 +21,9 @@ static_assert(sizeof(kUserAgent) == 108 + 1, "the user agent has 108 characters"
 
 namespace {
 
-constexpr long kMaxRedirects = 5;
-// A server that does not accept within this time is treated as unreachable.
-constexpr long kConnectTimeoutSeconds = 15;
-// Less than kLowSpeedBytes per second for the stall window ends the
-// transfer: a stalled server must never hold the updater, and with it the
-// single-instance lock, forever.
-constexpr long kLowSpeedBytes = 1;
-// Only web addresses, for the request and for every redirect: a URL or a
-// Location header naming file://, ftp:// or any other scheme fails.
-constexpr long kAllowedProtocols = CURLPROTO_HTTP | CURLPROTO_HTTPS;
 constexpr long kNotModified = 304;
 
 bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
-
-bool AppendHeader(CurlList& list, const char* name, const std::string& value) {
-  if (value.empty()) return true;
-  curl_slist* grown = curl_slist_append(list.get(), (name + value).c_str());
-  if (grown == nullptr) return false;
-  list.release();  // now owned through `grown`
-  list.reset(grown);
-  return true;
-}
 
 bool NameIs(std::string_view line, std::size_t colon, std::string_view name) {
   if (colon != name.size()) return false;
@@ -64,8 +44,11 @@ std::string Trimmed(std::string_view text) {
 
 }  // namespace
 
-Downloader::Downloader(const DownloadRequest& request, std::size_t bufferBytes)
-    : request(request), bufferBytes(bufferBytes) {}
+Downloader::Downloader(const DownloadRequest& request, const SessionParts& session, std::size_t bufferBytes)
+    : request(request),
+      session(session),
+      bufferBytes(bufferBytes),
+      cap(request.maxBytes != 0 ? request.maxBytes : kUnannouncedSizeCap) {}
 
 Downloader::~Downloader() {
   // The file is closed before the handle is released, and before its buffer.
@@ -74,82 +57,71 @@ Downloader::~Downloader() {
   handle.reset();
 }
 
-DownloadStatus Downloader::Prepare() {
-  if (request.url.empty() || request.path.empty()) return DownloadStatus::kFailed;
+bool Downloader::Prepare(DownloadOutcome* failure) {
+  failure->status = DownloadStatus::kFailed;
+  if (request.url.empty() || (request.body == nullptr && request.path.empty())) return false;
   // A line break would let a stored value add headers of its own.
-  if (HasLineBreak(request.ifNoneMatch) || HasLineBreak(request.ifModifiedSince)) return DownloadStatus::kFailed;
+  if (HasLineBreak(request.ifNoneMatch) || HasLineBreak(request.ifModifiedSince)) return false;
 
   url = request.url;
   platform::ReplaceAll(url, "\\", "/");
-  // The old file goes first, so that a failed transfer can never leave the
-  // previous version looking current.
-  platform::RemoveFile(request.path);
+  if (request.body != nullptr) {
+    request.body->clear();
+  } else {
+    // The old file goes first, so that a failed transfer can never leave the
+    // previous version looking current.
+    platform::RemoveFile(request.path);
+  }
 
   handle.reset(curl_easy_init());
-  if (!handle || !ApplyOptions(handle.get())) return DownloadStatus::kFailed;
+  if (!handle || !ApplyOptions()) return false;
 
+  if (request.body == nullptr && !OpenTarget()) {
+    failure->status = DownloadStatus::kWriteFailed;
+    failure->osError = osError;
+    return false;
+  }
+  if (request.sha256) hasher.emplace();
+  return true;
+}
+
+bool Downloader::OpenTarget() {
   // Folders are made only when the first open fails: in a batch most
   // targets share folders that exist by then.
   file.reset(platform::OpenForBinaryWrite(request.path));
   if (!file) {
     platform::CreateDirectoryChain(request.path);
+    errno = 0;
     file.reset(platform::OpenForBinaryWrite(request.path));
   }
-  if (!file) return DownloadStatus::kWriteFailed;
+  if (!file) {
+    osError = static_cast<std::uint32_t>(errno);
+    return false;
+  }
   // Without the buffer the download is merely slower. It is given
   // explicitly because a C library may ignore the size otherwise.
   fileBuffer.reset(new (std::nothrow) char[bufferBytes]);
   if (fileBuffer) std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, bufferBytes);
-  if (request.sha256) hasher.emplace();
-  return DownloadStatus::kOk;
-}
-
-bool Downloader::ApplyOptions(CURL* curl) {
-  const TransferOptions& options = CurrentTransferOptions();
-  const long verify = options.verifyPeer ? 1L : 0L;
-  if (!AppendHeader(headers, "If-None-Match: ", request.ifNoneMatch) ||
-      !AppendHeader(headers, "If-Modified-Since: ", request.ifModifiedSince)) {
-    return false;
-  }
-  // The first options keep the order the downloader always set them in.
-  return curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_POST, 0L) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, ProgressCallback) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.lowSpeedSeconds) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, kAllowedProtocols) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(bufferBytes)) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify * 2) == CURLE_OK &&
-         // Windows builds of libcurl on OpenSSL read the system store only
-         // when asked; elsewhere the flag changes nothing.
-         curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA)) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, HeaderCallback) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSocketCallback) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, SocketOptionsCallback) == CURLE_OK;
+  return true;
 }
 
 std::size_t Downloader::Write(const char* data, std::size_t size) {
-  if (!file) return 0;
+  if (!file && request.body == nullptr) return 0;
   // Servers may omit the length: the cap is enforced on what arrives, and
-  // nothing of the piece that crosses it reaches the file.
-  if (request.maxBytes != 0 && size > request.maxBytes - bytes) {
+  // nothing of the piece that crosses it reaches the target.
+  if (size > cap - bytes) {
     cutOff = true;
     return 0;
   }
-  if (std::fwrite(data, 1, size, file.get()) != size) {
+  if (request.body != nullptr) {
+    try {
+      request.body->append(data, size);
+    } catch (...) {
+      writeFailed = true;  // out of memory: libcurl cannot unwind
+      return 0;
+    }
+  } else if (std::fwrite(data, 1, size, file.get()) != size) {
+    osError = static_cast<std::uint32_t>(errno);
     writeFailed = true;
     return 0;
   }
@@ -177,7 +149,12 @@ void Downloader::Header(std::string_view line) {
     curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
     if (status == 200 && !unchanged && request.warmConnections > 0 && !warmed) {
       warmed = true;
-      WarmConnections(request.warmConnections);
+      session.pool.Warm(request.warmConnections);
+    }
+    long version = CURL_HTTP_VERSION_NONE;
+    if (curl_easy_getinfo(handle.get(), CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+        version >= CURL_HTTP_VERSION_2_0) {
+      multiplexed = true;
     }
     return;
   }
@@ -191,6 +168,8 @@ void Downloader::Header(std::string_view line) {
 DownloadOutcome Downloader::Finish(CURLcode result) {
   DownloadOutcome outcome;
   outcome.bytes = bytes;
+  outcome.transferError = static_cast<int>(result);
+  outcome.osError = osError;
   // Times have a resolution of one second, and servers such as nginx build
   // the ETag from the modification time and size: a file changed within the
   // second it was served could change again and keep both. Such validators
@@ -201,8 +180,10 @@ DownloadOutcome Downloader::Finish(CURLcode result) {
     outcome.etag = std::move(etag);
     outcome.lastModified = std::move(lastModified);
   }
-  long status = 0;
-  curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &outcome.httpStatus) != CURLE_OK) {
+    outcome.httpStatus = 0;
+  }
+  const long status = outcome.httpStatus;
   const bool conditional = !request.ifNoneMatch.empty() || !request.ifModifiedSince.empty();
 
   if (writeFailed) {
@@ -215,9 +196,10 @@ DownloadOutcome Downloader::Finish(CURLcode result) {
     outcome.status = DownloadStatus::kNotModified;
   } else if (status != 200) {
     outcome.status = DownloadStatus::kFailed;
-  } else if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0) {
+  } else if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)) {
     // Data still in the stream's buffer must reach the file before success
     // is reported: a full disk shows up here, not silently at the close.
+    outcome.osError = static_cast<std::uint32_t>(errno);
     outcome.status = DownloadStatus::kWriteFailed;
   } else {
     platform::Sha256Digest digest{};

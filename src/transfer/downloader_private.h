@@ -11,11 +11,25 @@
 #include "platform/sha256.h"
 #include "transfer/curl_types.h"
 #include "transfer/downloader.h"
+#include "transfer/transfer_options.h"
+#include "transfer/warm_connections.h"
 
 namespace velmora::transfer {
 
 // The user agent every request carries (108 characters).
 extern const char kUserAgent[];
+
+// What a session lends each of its transfers; all of it outlives them.
+struct SessionParts {
+  const TransferOptions& options;
+  WarmPool& pool;
+  // libcurl was built with HTTP/2.
+  bool http2 = false;
+  // The content of TransferOptions::caFile when one is given (empty when it
+  // could not be read, which fails every certificate); null: the system's
+  // authorities.
+  const std::string* caPem = nullptr;
+};
 
 // One transfer: prepared (old file deleted, handle configured, target open),
 // run by a multi handle, finished into an outcome, then destroyed (file
@@ -24,22 +38,23 @@ extern const char kUserAgent[];
 class Downloader {
  public:
   // `bufferBytes` sizes both the receive buffer and the file buffer.
-  Downloader(const DownloadRequest& request, std::size_t bufferBytes);
+  Downloader(const DownloadRequest& request, const SessionParts& session, std::size_t bufferBytes);
   ~Downloader();
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // Everything before the transfer; kOk when the handle is ready to run,
-  // otherwise the status the download ends with.
-  DownloadStatus Prepare();
+  // Everything before the transfer; true when the handle is ready to run,
+  // otherwise false with the outcome the download ends with in `*failure`.
+  bool Prepare(DownloadOutcome* failure);
   // The configured easy handle (after a successful Prepare).
   CURL* Handle() const { return handle.get(); }
+  // True once a response of this transfer arrived over HTTP/2 (or later):
+  // its connection carries many transfers at once.
+  bool Multiplexed() const { return multiplexed; }
   // The outcome once libcurl reports `result` for the handle: the status
   // code, the cut-off, the final flush and the digest decide it.
   DownloadOutcome Finish(CURLcode result);
 
-  // Sets every option on `curl`; false at the first one libcurl rejects.
-  bool ApplyOptions(CURL* curl);
   // Takes received body data: the number of bytes written, 0 to end the
   // transfer (cut-off or write error).
   std::size_t Write(const char* data, std::size_t size);
@@ -49,8 +64,17 @@ class Downloader {
   void PrintProgress(double totalBytes, double receivedBytes);
 
  private:
+  // Sets every option on the handle; false at the first one libcurl rejects.
+  bool ApplyOptions();
+  bool ApplyLimits();
+  bool ApplySecurity();
+  // Opens the target file (making its folders when needed).
+  bool OpenTarget();
+
   const DownloadRequest& request;
+  const SessionParts& session;
   const std::size_t bufferBytes;
+  const std::uint64_t cap;
   CurlHandle handle;
   FileHandle file;
   std::string url;
@@ -61,10 +85,12 @@ class Downloader {
   std::uint64_t bytes = 0;
   bool cutOff = false;
   bool writeFailed = false;
+  std::uint32_t osError = 0;
   std::string etag;
   std::string lastModified;
   std::string served;  // the Date of the last response
   bool warmed = false;
+  bool multiplexed = false;
 };
 
 // CURLOPT_WRITEFUNCTION: hands the data to Write of the Downloader in
@@ -78,10 +104,5 @@ std::size_t HeaderCallback(char* data, std::size_t size, std::size_t count, void
 // progress line. Always 0, so the transfer is never aborted from here.
 int ProgressCallback(void* userData, double downloadTotal, double downloaded, double uploadTotal,
                      double uploaded);
-
-// The process-wide multi handle: it keeps the connection cache and the DNS
-// cache from one download to the next. Null when libcurl cannot make it.
-// Single-threaded: every download runs on the thread of the first.
-CURLM* SharedMulti();
 
 }  // namespace velmora::transfer

@@ -1,5 +1,7 @@
-// The process-wide settings of every download: connections at once, stall window and certificate checks.
+// The settings a transfer session runs with: connections at once, stall window and certificate checks.
 #pragma once
+
+#include <string>
 
 // The build's choices, from the CMake options of the same names; every
 // user of this header sees the same values.
@@ -9,34 +11,38 @@
 #ifndef VELMORA_TLS_VERIFY
 #define VELMORA_TLS_VERIFY 1
 #endif
+#ifndef VELMORA_TLS_TEST_SWITCH
+#define VELMORA_TLS_TEST_SWITCH 0
+#endif
 
 namespace velmora::transfer {
 
-// How downloads behave; the defaults are the ones a release runs with.
+// Whether this build obeys VELMORA_TLS_NO_VERIFY=1 (a test build only: a
+// release ignores it, so nothing in a user's environment can turn the
+// certificate checks off).
+inline constexpr bool kTlsTestSwitchBuilt = VELMORA_TLS_TEST_SWITCH != 0;
+
+// How the downloads of a session behave; the defaults are the ones a release
+// runs with.
 struct TransferOptions {
-  // A transfer that receives less than 1 byte per second for this many
+  // A transfer that receives less than 1 KiB per second for this many
   // seconds in a row is abandoned.
   long lowSpeedSeconds = 30;
-  // Transfers a batch runs at once, and connections kept for reuse.
+  // Connections at once, and idle connections kept for reuse. 0 counts as 1.
   unsigned connections = VELMORA_DOWNLOAD_CONNECTIONS;
-  // https: check the server's certificate chain against the system's
+  // https: check the server's certificate chain against the trusted
   // certificate authorities, and its name against the URL's host.
   bool verifyPeer = VELMORA_TLS_VERIFY != 0;
+  // Empty: the system's certificate authorities are trusted. Otherwise the
+  // PEM file at this path holds the only ones trusted; when it cannot be
+  // read, every https transfer fails.
+  std::u16string caFile;
 };
 
-// The release defaults, changed by two aids for tests and benchmarks:
-// VELMORA_LOW_SPEED_SECONDS=<seconds> shortens the stall window and
-// VELMORA_TLS_NO_VERIFY=1 turns certificate checks off. Other values are
-// ignored.
+// The release defaults, changed by test aids in the environment:
+// VELMORA_LOW_SPEED_SECONDS=<seconds> shortens the stall window, and, only in
+// a build with kTlsTestSwitchBuilt, VELMORA_TLS_NO_VERIFY=1 turns certificate
+// checks off. Other values are ignored.
 TransferOptions DefaultTransferOptions();
-
-// Replaces the options of every download that starts afterwards. Meant to
-// be called once at start-up, before any download, from the main thread;
-// until then DefaultTransferOptions() applies. A connection count of 0
-// counts as 1.
-void SetTransferOptions(const TransferOptions& options);
-
-// The options in force.
-const TransferOptions& CurrentTransferOptions();
 
 }  // namespace velmora::transfer

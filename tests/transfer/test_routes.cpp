@@ -1,9 +1,12 @@
 // The routes the downloader tests share, and small file helpers.
 #include "transfer/test_routes.h"
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace velmora::transfer::testing {
 
@@ -14,6 +17,22 @@ std::string ReadAll(const std::filesystem::path& path) {
 
 void WriteAll(const std::filesystem::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
+}
+
+std::set<int> EstablishedClientPorts(int port) {
+  std::set<int> clients;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    unsigned slot = 0, localAddress = 0, localPort = 0, remoteAddress = 0, remotePort = 0, state = 0;
+    if (std::sscanf(line.c_str(), " %u: %X:%X %X:%X %X", &slot, &localAddress, &localPort, &remoteAddress,
+                    &remotePort, &state) == 6 &&
+        static_cast<int>(localPort) == port && state == 1 /* established */) {
+      clients.insert(static_cast<int>(remotePort));
+    }
+  }
+  return clients;
 }
 
 void AddRoutes(TestServer& server) {
@@ -71,6 +90,14 @@ void AddRoutes(TestServer& server) {
                                if (offset == 0) return sink.write("0123456789", 10);
                                server.WaitForRelease(60);
                                return false;
+                             });
+  });
+  // Announces 3000 bytes and sends them at 500 bytes per second.
+  routes.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content_provider(3000, "application/octet-stream",
+                             [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                               if (offset != 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                               return sink.write(std::string(100, 't').data(), 100);
                              });
   });
   // Numbered files for batches: "/f/7" holds "file 7".

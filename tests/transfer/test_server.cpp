@@ -1,59 +1,23 @@
-// Runs the recording test server, with a throw-away self-signed certificate for HTTPS.
+// Runs the recording test server, with a certificate from a throw-away authority for HTTPS.
 #include "transfer/test_server.h"
-
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <chrono>
 
+#include "transfer/test_certificates.h"
+
 namespace velmora::transfer::testing {
 
-namespace {
-
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertFree {
-  void operator()(X509* cert) const { X509_free(cert); }
-};
-struct ExtensionFree {
-  void operator()(X509_EXTENSION* extension) const { X509_EXTENSION_free(extension); }
-};
-
-}  // namespace
-
 struct TestServer::Credentials {
-  std::unique_ptr<EVP_PKEY, KeyFree> key;
-  std::unique_ptr<X509, CertFree> cert;
-
-  // A one-day certificate for 127.0.0.1, signed by its own key.
-  bool Make() {
-    key.reset(EVP_EC_gen("P-256"));
-    cert.reset(X509_new());
-    if (!key || !cert) return false;
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 86400);
-    X509_set_pubkey(cert.get(), key.get());
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-    X509_set_issuer_name(cert.get(), name);
-    std::unique_ptr<X509_EXTENSION, ExtensionFree> altName(X509V3_EXT_conf_nid(
-        nullptr, nullptr, NID_subject_alt_name, const_cast<char*>("IP:127.0.0.1")));
-    if (!altName || X509_add_ext(cert.get(), altName.get(), -1) != 1) return false;
-    return X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
-  }
+  TestAuthority authority;
+  KeyAndCertificate server;
 };
 
-TestServer::TestServer(Kind kind) : scheme_(kind == Kind::kHttps ? "https" : "http") {
+TestServer::TestServer(Kind kind, const char* altName) : scheme_(kind == Kind::kHttps ? "https" : "http") {
   if (kind == Kind::kHttps) {
     credentials_ = std::make_unique<Credentials>();
-    if (credentials_->Make()) {
-      server_ = std::make_unique<httplib::SSLServer>(credentials_->cert.get(),
-                                                     credentials_->key.get());
+    if (credentials_->authority.Issue(altName, &credentials_->server)) {
+      server_ = std::make_unique<httplib::SSLServer>(credentials_->server.cert.get(),
+                                                     credentials_->server.key.get());
     }
   } else {
     server_ = std::make_unique<httplib::Server>();
@@ -79,7 +43,7 @@ TestServer::~TestServer() {
 }
 
 bool TestServer::Start() {
-  if (!server_->is_valid() || (scheme_ == "https" && !credentials_->cert)) return false;
+  if (!server_->is_valid() || (scheme_ == "https" && !credentials_->server.cert)) return false;
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) return false;
   thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -94,6 +58,10 @@ bool TestServer::Start() {
 
 std::string TestServer::BaseUrl() const {
   return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/";
+}
+
+std::string TestServer::AuthorityPem() const {
+  return credentials_ ? credentials_->authority.CertificatePem() : std::string();
 }
 
 std::vector<SeenRequest> TestServer::Requests() const {

@@ -25,7 +25,9 @@ class TestServer {
  public:
   enum class Kind { kHttp, kHttps };
 
-  explicit TestServer(Kind kind = Kind::kHttp);
+  // An https server presents a certificate for `altName` from an authority
+  // made for it alone.
+  explicit TestServer(Kind kind = Kind::kHttp, const char* altName = "IP:127.0.0.1");
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
@@ -38,6 +40,8 @@ class TestServer {
   // "http://127.0.0.1:<port>/" (or https).
   std::string BaseUrl() const;
   std::vector<SeenRequest> Requests() const;
+  // The PEM certificate of the https server's authority; empty for http.
+  std::string AuthorityPem() const;
 
   // For handlers that stall: waits until Release() or the time-out, whichever
   // comes first. True when released.
