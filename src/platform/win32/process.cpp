@@ -16,14 +16,18 @@ bool IsSingleProcessId(std::uint32_t processId) {
   return processId != 0 && processId <= static_cast<std::uint32_t>(INT_MAX);
 }
 
-// The full path of `path` as the system would open it, or empty.
+// The full path of `path` as the system would open it, with 8.3 short names
+// (as a temporary folder may have) spelled out; empty when it has none.
 std::u16string FullPathOf(const std::u16string& path) {
-  const DWORD needed = ::GetFullPathNameW(win32::AsWide(path), 0, nullptr, nullptr);
-  if (needed == 0) return std::u16string();
-  std::vector<wchar_t> buffer(needed);
-  const DWORD length = ::GetFullPathNameW(win32::AsWide(path), needed, buffer.data(), nullptr);
-  if (length == 0 || length >= needed) return std::u16string();
-  return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), length);
+  std::vector<wchar_t> full(32768);
+  const DWORD length =
+      ::GetFullPathNameW(win32::AsWide(path), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return std::u16string();
+  std::vector<wchar_t> longPath(32768);
+  const DWORD longLength = ::GetLongPathNameW(full.data(), longPath.data(), static_cast<DWORD>(longPath.size()));
+  // A path that cannot be looked up is compared as it is written.
+  const bool spelledOut = longLength != 0 && longLength < longPath.size();
+  return win32::FromWide(spelledOut ? longPath.data() : full.data());
 }
 
 struct CloseRequest {
@@ -53,10 +57,11 @@ bool ProcessRunsProgram(std::uint32_t processId, const std::u16string& programPa
   std::vector<wchar_t> image(32768);
   DWORD length = static_cast<DWORD>(image.size());
   if (!::QueryFullProcessImageNameW(process.Get(), 0, image.data(), &length)) return false;
+  const std::u16string running = FullPathOf(win32::FromWide(image.data()));
   const std::u16string wanted = FullPathOf(programPath);
-  if (wanted.empty()) return false;
+  if (running.empty() || wanted.empty()) return false;
   // File names on Windows compare without case, ordinally, as the file system does.
-  return ::CompareStringOrdinal(image.data(), static_cast<int>(length), win32::AsWide(wanted),
+  return ::CompareStringOrdinal(win32::AsWide(running), static_cast<int>(running.size()), win32::AsWide(wanted),
                                 static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
 }
 
