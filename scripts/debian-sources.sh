@@ -28,11 +28,15 @@ complete_prefix() {
   echo "$2"
 }
 # lock_prefix PREFIX KEY SECONDS: one build per prefix at a time; a run that
-# waited ends as soon as the other one has completed the prefix.
+# waited ends as soon as the other one has completed the prefix. A build takes
+# minutes, so a run that has to wait says what for.
 lock_prefix() {
   mkdir -p "$(dirname "$1")"
   exec 9>"$1.lock"
-  flock -w "$3" 9 || die "another build holds $1.lock"
+  if ! flock -n 9; then
+    say "waiting up to $3 s for another build of $(basename "$1") (it holds $1.lock)"
+    flock -w "$3" 9 || die "another build holds $1.lock"
+  fi
   finish_if_built "$1" "$2"
 }
 
@@ -91,6 +95,7 @@ fetch() { # fetch PACKAGE SELECTOR: leaves a fresh source tree in $builds/PACKAG
   if [ -z "$tarball" ]; then
     # A missing .debian.tar.xz beside a served tarball makes apt exit non-zero;
     # what counts is whether the tarball arrived.
+    flock -n "$fetch_lock" true || say "$p: waiting for another download of Debian sources (it holds $fetch_lock)"
     (cd "$downloads" && flock "$fetch_lock" apt-get source --download-only "$sel" >>"$downloads/apt-source.log" 2>&1) || true
     tarball=$(ls "$downloads/${p}_${up}".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n1 || true)
     [ -n "$tarball" ] || { tail -n 5 "$downloads/apt-source.log" >&2; die "could not fetch the source of $p ($sel)"; }

@@ -12,12 +12,15 @@ say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 bash scripts/install-deps.sh
 
 say "Building Velmora and the sample host"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# A build folder of its own: the test stages configure build/ their way, and
+# either script may run first on a fresh machine.
+BUILD="$ROOT_DIR/build-demo"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMORA_TINYXML2_PREFIX="$(bash scripts/build-linux-deps.sh || true)" >/dev/null
-cmake --build build -j"$(nproc)" --target Velmora test_host >/dev/null
-UPDATER="$ROOT_DIR/build/src/driver/Velmora"
-HOST_BIN="$ROOT_DIR/build/tools/test_host"
-[ -x "$UPDATER" ] || UPDATER=$(find build -type f -name Velmora -perm -u+x | head -n1)
+cmake --build "$BUILD" -j"$(nproc)" --target Velmora test_host >/dev/null
+UPDATER="$BUILD/src/driver/Velmora"
+HOST_BIN="$BUILD/tools/test_host"
+[ -x "$UPDATER" ] || UPDATER=$(find "$BUILD" -type f -name Velmora -perm -u+x | head -n1)
 [ -x "$UPDATER" ] && [ -x "$HOST_BIN" ] || { echo "demo: build products not found" >&2; exit 1; }
 
 WORK=$(mktemp -d /tmp/velmora-demo-XXXXXX)

@@ -50,6 +50,10 @@ trap cleanup EXIT INT TERM
 # Creating the prefix can wait on a display that is not there; bound it. A
 # prefix that is only partly set up still runs console programs.
 timeout 180 "$wine" wineboot --init >/dev/null 2>&1 || echo "test-windows: wineboot did not finish cleanly, going on" >&2
+# Without a display Wine makes no windows at all; its null display driver
+# keeps them in memory, so programs can have windows that get WM_CLOSE.
+timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
+  echo "test-windows: could not choose Wine's null display driver; window tests will fail" >&2
 
 cmake -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,10 +1,13 @@
 // A stand-in host application for tests and the demonstration: records its start, then sleeps.
 //
-// On start it appends its pid as one line to "host-started.log" and writes it
-// to "host.pid", both in the folder of its own executable, then sleeps for a
-// bounded time (120 s, or the number of seconds given as its first argument)
-// and exits 0. It needs nothing but the C library.
+// On start it appends its pid as one line to "host-started.log", writes it to
+// "host.pid" and its working folder to "host.cwd", all in the folder of its own
+// executable, then sleeps for a bounded time (120 s, or the number of seconds
+// given as its first argument) and exits 0. SIGTERM ends it, as it ends most
+// programs, unless the environment variable VELMORA_HOST_IGNORES_STOP is set:
+// then it stands for a host that does not react. It needs nothing but the C library.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
@@ -40,7 +43,12 @@ int main(int argc, char** argv) {
     const long requested = std::strtol(argv[1], &end, 10);
     if (end != argv[1] && *end == '\0' && requested >= 0 && requested <= 3600) seconds = requested;
   }
+  if (std::getenv("VELMORA_HOST_IGNORES_STOP") != nullptr) ::signal(SIGTERM, SIG_IGN);
   const std::string folder = OwnFolder();
+  char workingFolder[PATH_MAX];
+  if (::getcwd(workingFolder, sizeof(workingFolder)) != nullptr) {
+    WriteRecord(folder + "host.cwd", O_TRUNC, std::string(workingFolder) + "\n");
+  }
   const std::string line = std::to_string(::getpid()) + "\n";
   // host.pid first: whoever waits for the start log may read the pid at once.
   WriteRecord(folder + "host.pid", O_TRUNC, line);

@@ -48,7 +48,7 @@ Downloader::Downloader(const DownloadRequest& request, const SessionParts& sessi
     : request(request),
       session(session),
       bufferBytes(bufferBytes),
-      cap(request.maxBytes != 0 ? request.maxBytes : kUnannouncedSizeCap) {}
+      cap(request.maxBytes != 0 || request.exactlyEmpty ? request.maxBytes : kUnannouncedSizeCap) {}
 
 Downloader::~Downloader() {
   // The file is closed before the handle is released, and before its buffer.

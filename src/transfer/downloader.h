@@ -36,8 +36,10 @@ struct DownloadRequest {
   // file, under the same cap, digest and status rules. It must outlive the
   // download.
   std::string* body = nullptr;
-  // The cap on the body; 0: kUnannouncedSizeCap.
+  // The cap on the body; 0: kUnannouncedSizeCap, unless `exactlyEmpty`
+  // says that nothing at all may arrive (a file announced as empty).
   std::uint64_t maxBytes = 0;
+  bool exactlyEmpty = false;
   // The whole transfer, redirects included, must end within this many
   // seconds. 0: max(60 s, maxBytes / 4 KiB per second) for a request with
   // maxBytes, 30 minutes for one without.

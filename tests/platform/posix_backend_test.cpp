@@ -20,6 +20,7 @@
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "support/file_support.h"
+#include "support/process_support.h"
 #include "support/temp_folder.h"
 
 namespace velmora::platform {
@@ -29,6 +30,7 @@ namespace fs = std::filesystem;
 using velmora::testing::ReadFile;
 using velmora::testing::WriteFile;
 using velmora::testing::TempFolder;
+using velmora::testing::WaitUntil;
 
 std::u16string Wide(const fs::path& path) { return Utf8ToWide(path.string()); }
 
@@ -59,7 +61,7 @@ void KillAndReap(pid_t child) {
   ::waitpid(child, &status, 0);
 }
 
-TEST(InstanceLock, IsHeldUntilTheHolderDiesEvenByKill9) {
+TEST(InstanceLock, NamedLockIsHeldUntilTheHolderDiesEvenByKill9) {
   const std::u16string name = u"velmora-test-lock-" + Utf8ToWide(std::to_string(::getpid()));
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -78,10 +80,126 @@ TEST(InstanceLock, IsHeldUntilTheHolderDiesEvenByKill9) {
   ::close(ready[1]);
 }
 
+// A copy of the test host in `folder`, and its pid once it has recorded its start.
+fs::path CopyTestHost(const TempFolder& folder) {
+  const fs::path host = folder.Path() / "Host";
+  fs::copy_file(TEST_HOST_BINARY, host);
+  return host;
+}
+pid_t RecordedHostPid(const TempFolder& folder) {
+  std::string record;  // whole once its line ends
+  WaitUntil([&] { return !(record = ReadFile(folder.Path() / "host.pid")).empty() && record.back() == '\n'; }, 10);
+  return static_cast<pid_t>(std::strtol(record.c_str(), nullptr, 10));
+}
+
+TEST(InstanceLock, OneHolderPerFileUntilItDiesEvenByKill9) {
+  TempFolder temp;
+  const std::u16string path = Wide(temp.Path() / "Velmora.lock");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ForkSleeper([&] {
+    static InstanceLock lock;  // lives until the child is killed
+    const char taken = lock.Acquire(path) == LockResult::kTaken ? '1' : '0';
+    [[maybe_unused]] ssize_t ignored = ::write(ready[1], &taken, 1);
+  });
+  char taken = 0;
+  ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+  EXPECT_EQ(taken, '1');
+  InstanceLock second;
+  EXPECT_EQ(second.Acquire(path), LockResult::kHeld);
+  EXPECT_FALSE(second.IsHeld());
+  InstanceLock elsewhere;
+  EXPECT_EQ(elsewhere.Acquire(Wide(temp.Path() / "other.lock")), LockResult::kTaken);
+  KillAndReap(holder);
+  EXPECT_EQ(second.Acquire(path), LockResult::kTaken);
+  EXPECT_EQ(InstanceLock().Acquire(path), LockResult::kHeld);  // a second open file, even in this process
+  std::uint32_t error = 0;
+  EXPECT_EQ(InstanceLock().Acquire(Wide(temp.Path() / "missing" / "x.lock"), &error), LockResult::kFailed);
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST(InstanceLock, ProgramsStartedWhileHeldDoNotKeepIt) {
+  TempFolder temp;
+  const fs::path host = CopyTestHost(temp);
+  const std::u16string path = Wide(temp.Path() / "Velmora.lock");
+  InstanceLock lock;
+  ASSERT_EQ(lock.Acquire(path), LockResult::kTaken);
+  ASSERT_TRUE(StartProgram(Wide(host), u"60"));
+  const pid_t started = RecordedHostPid(temp);
+  ASSERT_GT(started, 0);
+  lock = InstanceLock();  // given up while the started host still runs
+  EXPECT_EQ(InstanceLock().Acquire(path), LockResult::kTaken);
+  EXPECT_TRUE(TerminateProcessById(static_cast<std::uint32_t>(started)));
+}
+
 TEST(TerminateProcessById, RefusesIdsThatNameProcessGroups) {
-  EXPECT_FALSE(TerminateProcessById(0));
-  EXPECT_FALSE(TerminateProcessById(4294967295u));  // would be kill(-1)
-  EXPECT_FALSE(TerminateProcessById(0x80000000u));
+  for (const std::uint32_t id : {0u, 4294967295u, 0x80000000u}) {  // kill(0), kill(-1), kill(INT_MIN)
+    EXPECT_FALSE(TerminateProcessById(id));
+    EXPECT_FALSE(AskProcessToClose(id));
+    EXPECT_FALSE(WaitForProcessExit(id, 0));
+    EXPECT_FALSE(ProcessRunsProgram(id, u"/bin/sh"));
+  }
+}
+
+// The test host, a script host and an unrelated program: recognised by the
+// program each runs, asked to end, waited for, and ended by force.
+TEST(StoppingTheHost, RecognisesAsksWaitsAndForces) {
+  TempFolder temp;
+  const fs::path host = CopyTestHost(temp);
+  fs::create_directory(temp.Path() / "sub");
+  fs::create_directory_symlink(temp.Path() / "sub", temp.Path() / "link");
+  WriteFile(temp.Path() / "host.sh", "while :; do sleep 0.1; done\n");
+  struct Row {
+    const char* what;
+    fs::path program;
+    std::string argument;
+    bool ignoresStop;
+    fs::path checked;
+    bool recognised;
+  } const rows[] = {
+      {"host, by a path through a link and ..", host, "60", false, temp.Path() / "link" / ".." / "Host", true},
+      {"host that ignores SIGTERM", host, "60", true, host, true},
+      {"unrelated program", "/bin/sleep", "60", false, host, false},
+      {"script named relative to its working folder", "/bin/sh", "host.sh", false, temp.Path() / "host.sh", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove(temp.Path() / "host.pid");
+    if (row.ignoresStop) ::setenv("VELMORA_HOST_IGNORES_STOP", "1", 1);
+    const pid_t pid = velmora::testing::Spawn(row.program, {row.argument}, temp.Dir(), "/dev/null");
+    ::unsetenv("VELMORA_HOST_IGNORES_STOP");
+    ASSERT_GT(pid, 0);
+    const std::uint32_t id = static_cast<std::uint32_t>(pid);
+    // Ready once it runs its program (and the host has set up its signals).
+    ASSERT_TRUE(WaitUntil([&] { return velmora::testing::ExecutableOf(pid) == fs::canonical(row.program); }, 10));
+    if (row.program == host) {
+      ASSERT_EQ(RecordedHostPid(temp), pid);
+    }
+    EXPECT_EQ(ProcessRunsProgram(id, Wide(row.checked)), row.recognised);
+    EXPECT_TRUE(AskProcessToClose(id));
+    EXPECT_EQ(WaitForProcessExit(id, row.ignoresStop ? 300 : 10000), !row.ignoresStop);
+    if (row.ignoresStop) {
+      EXPECT_TRUE(TerminateProcessById(id) && WaitForProcessExit(id, 10000));
+    }
+    EXPECT_FALSE(ProcessRunsProgram(id, Wide(row.checked)));  // ended, not yet reaped
+    velmora::testing::KillChild(pid);
+    EXPECT_TRUE(WaitForProcessExit(id, 0));  // gone
+  }
+}
+
+TEST(StartProgram, StartsInTheGivenWorkingFolder) {
+  TempFolder temp;
+  const fs::path host = CopyTestHost(temp);
+  fs::create_directory(temp.Path() / "work");
+  ASSERT_TRUE(StartProgram(Wide(host), u"60", Wide(temp.Path() / "work")));
+  const pid_t started = RecordedHostPid(temp);
+  ASSERT_GT(started, 0);
+  EXPECT_EQ(ReadFile(temp.Path() / "host.cwd"), fs::canonical(temp.Path() / "work").string() + "\n");
+  EXPECT_TRUE(ProcessRunsProgram(static_cast<std::uint32_t>(started), Wide(host)));
+  EXPECT_TRUE(TerminateProcessById(static_cast<std::uint32_t>(started)));
+  EXPECT_FALSE(StartProgram(Wide(host), u"60", Wide(temp.Path() / "missing")));
 }
 
 TEST(TerminateProcessById, KillsExactlyThatProcess) {

@@ -22,12 +22,6 @@ namespace {
 
 namespace vp = velmora::platform;
 
-// Wine's ntdll exports its version; Windows' does not.
-bool RunsUnderWine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 TEST_F(Win32BackendTest, AnsiIsTheActiveCodePageAndSubstitutesWhatItCannotHold) {
   EXPECT_EQ(vp::WideToAnsi(u"plain ASCII"), "plain ASCII");
   EXPECT_EQ(vp::AnsiToWide("plain ASCII"), u"plain ASCII");

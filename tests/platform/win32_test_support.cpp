@@ -46,6 +46,14 @@ int RunChildRoleIfAsked() {
     ::ExitProcess(0);
   }
   if (role == u"lock") ::ExitProcess(vp::AcquireInstanceLock(argument) ? 10 : 11);
+  // 10 taken, 11 held, 12 failed.
+  if (role == u"filelock") ::ExitProcess(10 + static_cast<UINT>(vp::InstanceLock().Acquire(argument)));
+  if (role == u"fileholder") {
+    vp::InstanceLock lock;
+    if (lock.Acquire(argument) == vp::LockResult::kTaken) WriteWholeFile(argument + u".taken", "");
+    ::Sleep(kChildWaitMs);  // the parent ends it long before
+    ::ExitProcess(0);
+  }
   if (role == u"report") {
     ReportSelf(argument);
     ::ExitProcess(0);
@@ -88,6 +96,12 @@ std::u16string OwnExecutable() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return win32::FromWide(path);
+}
+
+// Wine's ntdll exports its version; Windows' does not.
+bool RunsUnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 // Removes a test folder whatever it holds: read-only files, and links, which

@@ -10,8 +10,8 @@
 namespace velmora::platform::win32_test {
 
 // A test that needs a second process starts a copy of its own binary with
-// these variables set. The role ("hold", "lock", "report", "crash") runs
-// before GoogleTest starts and ends the process.
+// these variables set. The role ("hold", "lock", "filelock", "fileholder",
+// "report", "crash") runs before GoogleTest starts and ends the process.
 inline constexpr wchar_t kRoleVariable[] = L"VELMORA_WIN32_CHILD";
 inline constexpr wchar_t kArgumentVariable[] = L"VELMORA_WIN32_ARG";
 
@@ -19,6 +19,7 @@ bool WriteWholeFile(const std::u16string& path, const std::string& content);
 // The whole content, or empty when the file cannot be read.
 std::string ReadWholeFile(const std::u16string& path);
 std::u16string OwnExecutable();
+bool RunsUnderWine();
 // Removes a folder (ending in "\") whatever it holds; links go as links.
 void RemoveTree(const std::u16string& folder);
 // Makes `link` a junction (a mount point) to `target`; false where the file

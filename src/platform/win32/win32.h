@@ -15,11 +15,12 @@
 #endif
 
 #include <windows.h>
-// The shell, light-weight shell and debug-help headers need the definitions above.
+// The shell, light-weight shell, debug-help and WinHTTP headers need the definitions above.
 #include <dbghelp.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <winhttp.h>
 
 #include <string>
 #include <utility>
