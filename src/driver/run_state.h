@@ -46,6 +46,7 @@ struct RunState {
   std::unique_ptr<manifest::ListDocument> localDocument;
   std::string remoteVersion;
   std::string entryPoint;
+  std::u16string installedHostPath;
   manifest::FileTable plan;
   manifest::UpdateListWriter writer;
   std::vector<FileMove> moves;

@@ -26,21 +26,22 @@ constexpr std::size_t kMaxArgumentLength = 259;
 constexpr auto kRestartLockWait = std::chrono::seconds(10);
 constexpr auto kLockRetryInterval = std::chrono::milliseconds(100);
 
-// Takes the installation's lock. An updater restarted after a self-update
-// waits for the one that started it; any other finds the lock at once or
-// not at all. The variable that marks the restart is cleared, so that the
-// host started later does not inherit it.
+// Takes the installation's lock; false when another updater holds it. An
+// updater restarted after a self-update waits for the one that started it;
+// any other finds the lock at once or not at all. The variable that marks
+// the restart is cleared, so that the host started later does not inherit
+// it. A lock file that cannot be made at all (a folder nobody may write)
+// holds nobody back: such a run fails at its first write and says so.
 bool TakeInstanceLock(platform::InstanceLock& lock, const std::u16string& lockPath) {
   const bool restarted = platform::ReadEnvironmentValue(kRestartVariable).has_value();
   platform::RemoveEnvironmentValue(kRestartVariable);
-  if (lock.Acquire(lockPath) == platform::LockResult::kTaken) return true;
-  if (!restarted) return false;
+  platform::LockResult result = lock.Acquire(lockPath);
   const auto deadline = std::chrono::steady_clock::now() + kRestartLockWait;
-  while (std::chrono::steady_clock::now() < deadline) {
+  while (result == platform::LockResult::kHeld && restarted && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kLockRetryInterval);
-    if (lock.Acquire(lockPath) == platform::LockResult::kTaken) return true;
+    result = lock.Acquire(lockPath);
   }
-  return false;
+  return result != platform::LockResult::kHeld;
 }
 
 // The checks before a run; kContinue when the arguments are good: "start

@@ -24,6 +24,10 @@ namespace velmora::driver {
 namespace {
 
 constexpr std::size_t kPackageEndingLength = 4;  // ".zip"
+// How long a host asked to close has before it is ended, and how long its
+// end may then take.
+constexpr std::uint32_t kHostCloseWaitMilliseconds = 10000;
+constexpr std::uint32_t kHostEndWaitMilliseconds = 5000;
 
 FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16string name) {
   FileMove move;
@@ -109,6 +113,13 @@ Outcome ReadLists(RunState& state) {
     return Make(OutcomeKind::kListUnreadable);
   }
   if (state.entryPoint.empty()) return Make(OutcomeKind::kApplicationMissing);
+  // The program the host runs now: the entry point of the installed list,
+  // or of the remote one for an installation that has none.
+  std::string installedEntryPoint = state.localDocument ? state.localDocument->ApplicationEntryPoint() : "";
+  if (installedEntryPoint.empty() || !manifest::IsSafeListName(installedEntryPoint)) {
+    installedEntryPoint = state.entryPoint;
+  }
+  state.installedHostPath = state.values.paths.installFolder + platform::Utf8ToWide(installedEntryPoint);
   if (state.trust.signedList && !EveryFileIsPinned(files)) return Make(OutcomeKind::kSignatureRefused);
   // Only a list its publisher signed may replace the key that checks it.
   if (!state.trust.signedList && NamesTheUpdateKey(files)) return Make(OutcomeKind::kListUnreadable);
@@ -208,17 +219,35 @@ Outcome Record(RunState& state) {
   for (const auto& [key, entry] : state.plan) state.writer.RecordAppliedFile(entry);
   state.writer.RecordApplication(state.remoteVersion, state.entryPoint);
   const Outcome recorded = RecordRun(state);
-  if (recorded.Continues()) state.report.facts().installedVersion = state.remoteVersion;
+  if (!recorded.Continues()) return recorded;
+  state.report.facts().installedVersion = state.remoteVersion;
+  // Only a run that reached the list's state lets the next one skip an
+  // unchanged list; without the validators it merely fetches it again.
+  SaveListValidators(state.values, state.fetch, state.writer.Text());
   return recorded;
 }
 
+
+// Stops the host, and only the host: a process that does not run the
+// installation's entry point is left alone. It is asked to close first (a
+// window message on Windows, SIGTERM on POSIX), so that it can save its
+// work, and ended only when it has not within kHostCloseWait.
+bool StopHost(const RunState& state, const std::u16string& hostPath) {
+  const std::uint32_t id = state.hostProcessId;
+  if (!platform::ProcessRunsProgram(id, hostPath)) return false;
+  if (platform::AskProcessToClose(id) && platform::WaitForProcessExit(id, kHostCloseWaitMilliseconds)) return true;
+  return platform::TerminateProcessById(id) && platform::WaitForProcessExit(id, kHostEndWaitMilliseconds);
+}
+
 // The host is stopped only now that every file is in place and recorded,
-// and started again from the installation.
+// and started again from the installation once it has ended.
 Outcome Restart(RunState& state) {
-  if (!platform::TerminateProcessById(state.hostProcessId)) state.report.Note(Make(OutcomeKind::kHostStopFailed));
+  if (!StopHost(state, state.installedHostPath)) state.report.Note(Make(OutcomeKind::kHostStopFailed));
   CleanDownloadFolder(state.values);
   const std::u16string hostPath = state.values.paths.installFolder + platform::Utf8ToWide(state.entryPoint);
-  if (!platform::StartProgram(hostPath, u"")) return WithPath(OutcomeKind::kStartFailed, hostPath);
+  if (!platform::StartProgram(hostPath, u"", state.values.paths.installFolder)) {
+    return WithPath(OutcomeKind::kStartFailed, hostPath);
+  }
   state.report.Note(WithPath(OutcomeKind::kHostStarted, hostPath));
   return Make(OutcomeKind::kUpdated);
 }
@@ -245,9 +274,6 @@ Outcome RecordRun(RunState& state) {
     if (state.installation.RollBack(&unrestoredPath)) return Make(OutcomeKind::kRolledBack);
     return WithPath(OutcomeKind::kRollbackFailed, unrestoredPath);
   }
-  // Only a run that reached the list's state lets the next one skip an
-  // unchanged list; without the validators it merely fetches it again.
-  SaveListValidators(state.values, state.fetch, text);
   PruneRetired(state.values, state.retireRunFolder);
   return Outcome{};
 }

@@ -12,13 +12,21 @@ bool ListDocument::Parse(const std::string& bytes) {
   return state_->document.Parse(bytes.data(), bytes.size()) == tinyxml2::XML_SUCCESS;
 }
 
-std::string ListDocument::ApplicationVersion() const {
-  const tinyxml2::XMLElement* root = state_->document.FirstChildElement("Velmorar");
+namespace {
+
+std::string ApplicationText(const tinyxml2::XMLDocument& document, const char* name) {
+  const tinyxml2::XMLElement* root = document.FirstChildElement("Velmorar");
   if (root == nullptr) return std::string();
   const tinyxml2::XMLElement* application = root->FirstChildElement("Application");
   if (application == nullptr) return std::string();
-  return ElementText(application->FirstChildElement("Version"));
+  return ElementText(application->FirstChildElement(name));
 }
+
+}  // namespace
+
+std::string ListDocument::ApplicationVersion() const { return ApplicationText(state_->document, "Version"); }
+
+std::string ListDocument::ApplicationEntryPoint() const { return ApplicationText(state_->document, "EntryPoint"); }
 
 std::string ElementText(const tinyxml2::XMLElement* element) {
   if (element == nullptr) return std::string();

@@ -61,6 +61,9 @@ class ListDocument {
   // Empty when an element is missing or has no leading text.
   std::string ApplicationVersion() const;
 
+  // The text of Velmorar/Application/EntryPoint, likewise; not checked.
+  std::string ApplicationEntryPoint() const;
+
   struct State;
   State& state() const { return *state_; }
 

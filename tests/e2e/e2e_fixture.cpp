@@ -97,6 +97,16 @@ std::vector<pid_t> UpdaterTest::HostStarts() const {
   return pids;
 }
 
+std::string UpdaterTest::RetiredCopy(const std::string& relative) const {
+  std::vector<std::string> runs;
+  for (const std::string& name : ListFiles(App(".RECYCLER"))) {
+    const std::string run = name.substr(0, name.find('/'));
+    if (runs.empty() || runs.back() != run) runs.push_back(run);
+  }
+  std::sort(runs.begin(), runs.end());
+  return runs.empty() ? std::string() : ReadFile(App(".RECYCLER/" + runs.back() + "/" + relative));
+}
+
 std::map<std::string, std::string> UpdaterTest::RecordedVersions() const {
   std::map<std::string, std::string> versions;
   for (const Attributes& file : ReadFileElements(ReadFile(App("UpdateList.xml")))) {

@@ -66,6 +66,9 @@ class UpdaterTest : public ::testing::Test {
                 lines.end());
     return lines;
   }
+  // The content of `relative` as the last run retired it: each run keeps its
+  // copies in a folder of its own inside the retire folder.
+  std::string RetiredCopy(const std::string& relative) const;
   // The version recorded for each name in the local list.
   std::map<std::string, std::string> RecordedVersions() const;
   // True while an updater runs from the installation.

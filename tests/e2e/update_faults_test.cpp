@@ -44,8 +44,8 @@ TEST_F(UpdateFaults, SizeMismatchOnTheSecondOfThreeFilesReplacesNothing) {
   EXPECT_EQ(ReadFile(App("c.dll")), c1);
   EXPECT_EQ(ReadFile(App("UpdateList.xml")), localList);
   EXPECT_FALSE(Exists(App(".RECYCLER")));
-  // A body shorter than announced arrives whole and still fails the check.
-  EXPECT_EQ(ReadFile(App("temp/b.dll")), b2);
+  // Nothing of the failed run stays behind.
+  EXPECT_FALSE(Exists(App("temp")));
   EXPECT_TRUE(IsAlive(hostPid_));
   EXPECT_FALSE(WaitForHostStarts(2, 0.3));
 }
@@ -70,26 +70,23 @@ TEST_F(UpdateFaults, PackageWithoutFolderIsUnpackedIntoANewFolder) {
 TEST_F(UpdateFaults, BrokenPackageFailsTheRunBeforeAnyPlacementAndTheNextRunInstallsEverything) {
   ASSERT_TRUE(WriteFile(App("a.dll"), Bytes(100, 41)));
   ASSERT_TRUE(WriteFile(App("skin/old.txt"), "old"));
-  // b.dll cannot be placed as root either: the installed b.dll is a folder
-  // that is not empty, and so is the place where it would be retired.
+  // b.dll is a folder the release makes a file of.
   ASSERT_TRUE(WriteFile(App("b.dll/inside.txt"), "in the way"));
-  ASSERT_TRUE(WriteFile(App(".RECYCLER/b.dll/inside.txt"), "in the way too"));
   WriteLocalList("1.0", {{"1.0", "a.dll", ""}, {"1.0", "b.dll", ""}, {"1.0", "skin.zip", ""}});
   const std::string a2 = Bytes(150, 51), b2 = Bytes(150, 52);
   Publish("2.0", {{"a.dll", "2.0", a2}, {"b.dll", "2.0", b2}, {"skin.zip", "2.0", Bytes(2048, 54)}});
   StartServer();
   StartHost();
 
-  // The package is unpacked before anything is placed, so the blocked b.dll
-  // is never reached.
+  // The package is unpacked before anything is placed, so b.dll is never
+  // reached.
   const Snapshot before = TakeSnapshot();
   const ExitStatus status = RunUpdate(HostId());
   EXPECT_TRUE(status.exited && status.code == 0);
   ExpectFailedRun(before, {msg::kUnpackFailedPrefix + App("skin.zip")});
 
-  // Nothing was recorded, so the next run fetches every file again.
-  RemoveTree(App("b.dll"));
-  RemoveTree(App(".RECYCLER/b.dll"));
+  // Nothing was recorded, so the next run fetches every file again, and
+  // sets the folder b.dll aside whole.
   Publish("2.0", {{"a.dll", "2.0", a2}, {"b.dll", "2.0", b2},
                   {"skin.zip", "2.0", MakeZip({{"skin.txt", "fine"}})}});
   RemoveTree(App("log"));
@@ -102,6 +99,7 @@ TEST_F(UpdateFaults, BrokenPackageFailsTheRunBeforeAnyPlacementAndTheNextRunInst
             (std::vector<std::string>{"/UpdateList.xml", "/a.dll", "/b.dll", "/skin.zip"}));
   EXPECT_EQ(ReadFile(App("a.dll")), a2);
   EXPECT_EQ(ReadFile(App("b.dll")), b2);
+  EXPECT_EQ(RetiredCopy("b.dll/inside.txt"), "in the way");
   EXPECT_EQ(ListFiles(App("skin")), std::vector<std::string>{"skin.txt"});
   for (const auto& [name, version] : RecordedVersions()) EXPECT_EQ(version, "2.0") << name;
 }

@@ -215,7 +215,7 @@ bool HasLogLineShape(const std::string& line) {
     if (pattern[i] == 'd' ? !digit : line[i] != pattern[i]) return false;
   }
   const std::string rest = line.substr(pattern.size());
-  return rest.rfind("ERROR  :", 0) == 0 || rest.rfind("INFO  :", 0) == 0;
+  return rest.rfind("ERROR  :", 0) == 0 || rest.rfind("INFO  :", 0) == 0 || rest.rfind("DEBUG  :", 0) == 0;
 }
 
 std::vector<LogLine> ReadLog(const std::string& installDir) {
