@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds static Windows libraries (libcurl, tinyxml2, minizip, libsodium,
-# log4cpp) from Debian's source packages, and GoogleTest from /usr/src, into a cache.
+# libzstd, log4cpp) from Debian's source packages, and GoogleTest from /usr/src,
+# into a cache.
 #
 # Usage: scripts/build-windows-deps.sh            prints the library prefix
 #        scripts/build-windows-deps.sh --googletest prints the GoogleTest prefix
@@ -76,8 +77,11 @@ fi
 ensure_deb_src
 declare -A version
 for p in curl tinyxml2 minizip libsodium; do version[$p]=$(source_version "$p" "$codename"); done
+# libzstd's newest source is in the security suite, whose source files the
+# mirror does not serve; the release's own suite has the same upstream tarball.
+version[libzstd]=$(source_version libzstd "$codename/")
 version[log4cpp]=$(source_version log4cpp "$log4cpp_suite/")
-key=$(for p in curl tinyxml2 minizip libsodium log4cpp; do printf '%s %s\n' "$p" "${version[$p]}"; done
+key=$(for p in curl tinyxml2 minizip libsodium libzstd log4cpp; do printf '%s %s\n' "$p" "${version[$p]}"; done
       toolchain_id; printf 'recipe %s\n' "$(recipe)")
 prefix="$cache/$(key_dir libs "$key")"
 if is_complete "$prefix" "$key"; then
@@ -137,6 +141,10 @@ build_curl() { # TLS through Schannel, zlib, HTTP(S) only, no other optional fea
 build_tinyxml2() { cmake_build "$1" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF; }
 build_minizip() { autotools_build "$1"; }
 build_libsodium() { autotools_build "$1" --disable-dependency-tracking; }
+build_libzstd() { # the library alone: no programs, tests, legacy formats or threads
+  cmake_build "$1/build/cmake" -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF \
+    -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON -DZSTD_LEGACY_SUPPORT=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF
+}
 build_log4cpp() {
   # Its MinGW configuration turns int64_t into a macro for __int64, which
   # breaks every later <stdint.h> of current MinGW headers.
@@ -178,6 +186,7 @@ curl_job=$!
 library tinyxml2 "tinyxml2=${version[tinyxml2]}"
 library minizip "minizip=${version[minizip]}"
 library libsodium "libsodium=${version[libsodium]}"
+library libzstd "libzstd=${version[libzstd]}"
 library log4cpp "log4cpp/$log4cpp_suite"
 wait "$curl_job" || die "curl was not built"
 
@@ -194,11 +203,11 @@ grep -q SODIUM_STATIC "$stage/lib/pkgconfig/libsodium.pc" ||
   sed -i 's|^\(Cflags:.*\)$|\1 -DSODIUM_STATIC|' "$stage/lib/pkgconfig/libsodium.pc"
 grep -q CURL_STATICLIB "$stage/lib/pkgconfig/libcurl.pc" ||
   sed -i 's|^\(Cflags:.*\)$|\1 -DCURL_STATICLIB|' "$stage/lib/pkgconfig/libcurl.pc"
-for m in libcurl tinyxml2 minizip libsodium log4cpp; do
+for m in libcurl tinyxml2 minizip libsodium libzstd log4cpp; do
   PKG_CONFIG_LIBDIR="$stage/lib/pkgconfig:$sysroot/lib/pkgconfig" pkg-config --exists "$m" ||
     die "pkg-config does not find $m in the new prefix"
 done
-for a in curl tinyxml2 minizip sodium log4cpp; do
+for a in curl tinyxml2 minizip sodium zstd log4cpp; do
   [ -f "$stage/lib/lib$a.a" ] || die "lib$a.a was not installed"
 done
 if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi

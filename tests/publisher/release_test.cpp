@@ -359,6 +359,10 @@ TEST(Release, VerifyFindsEachSpoiltRelease) {
       {"older signature", [](const fs::path& out) {
          WriteText(out / "UpdateList.xml", ReadText(out / "UpdateList.xml") + "\n");
        }, "minisig does not match"},
+      {"expired signature", [&minisign](const fs::path& out) {
+         WriteText(out / "UpdateList.xml.minisig", minisign.Sign("k", ReadText(out / "UpdateList.xml"),
+                                                                 "timestamp:1765270000\texpires:1765270001"));
+       }, "minisig has expired"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
