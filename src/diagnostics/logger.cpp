@@ -64,14 +64,22 @@ void LogCategory::info(const std::string& message) { Root(root_).info(message); 
 
 void LogCategory::debug(const std::string& message) { Root(root_).debug(message); }
 
+namespace {
+
+bool& EchoToStandardOutput() {
+  static bool echo = true;
+  return echo;
+}
+
+}  // namespace
+
+void Logger::KeepOffStandardOutput() { EchoToStandardOutput() = false; }
+
 Logger& Logger::Instance() {
   static Logger* instance = nullptr;
   if (instance != nullptr) return *instance;
 
   log4cpp::Category& root = log4cpp::Category::getRoot();
-  auto* console = new StandardOutputAppender();
-  console->setLayout(new LineLayout());
-
   // Only the last level is made: the updater's own folder always exists. An
   // existing folder is the normal case.
   const std::u16string folder = platform::GetModuleDirectory() + layout::kLogFolderName + u"\\";
@@ -90,7 +98,11 @@ Logger& Logger::Instance() {
   file->setLayout(new LineLayout());
 
   root.setPriority(700);
-  root.addAppender(console);
+  if (EchoToStandardOutput()) {
+    auto* console = new StandardOutputAppender();
+    console->setLayout(new LineLayout());
+    root.addAppender(console);
+  }
   root.addAppender(file);
 
   instance = new Logger(&root);

@@ -26,6 +26,10 @@ class Logger {
  public:
   static Logger& Instance();
 
+  // Keeps the log's lines off standard output, for a command whose output
+  // is its answer; takes effect only before the first line is logged.
+  static void KeepOffStandardOutput();
+
   LogCategory category;
 
  private:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "diagnostics/logger.h"
 #include "driver/run_report.h"
 #include "driver/run_values.h"
 #include "driver/update_run.h"
@@ -69,6 +70,7 @@ void RunLocked(const std::vector<std::u16string>& arguments, const std::u16strin
   const Outcome checked = CheckArguments(arguments, &hostProcessId, &checkOnly);
   if (!checked.Continues()) return report.End(checked);
   if (checkOnly) {
+    diagnostics::Logger::KeepOffStandardOutput();
     CheckForUpdate(DeriveRunValues(arguments[2], moduleFolder), report);
     std::fputs((report.Summary() + "\n").c_str(), stdout);
     return;

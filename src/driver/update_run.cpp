@@ -135,7 +135,8 @@ Outcome Plan(RunState& state) {
   if (state.localDocument && manifest::ReadInstalledList(*state.localDocument, &local)) {
     state.plan = manifest::BuildUpdatePlan(std::move(local), std::move(state.plan));
   }
-  if (state.plan.empty()) return Make(OutcomeKind::kNothingToUpdate);
+  // To a check, a list that changes no file says there is nothing to do.
+  if (state.plan.empty()) return Make(state.checkOnly ? OutcomeKind::kUpToDate : OutcomeKind::kNothingToUpdate);
   if (state.checkOnly) {
     state.report.facts().fileCount = state.plan.size();
     for (const auto& [name, entry] : state.plan) state.report.facts().downloadSize += entry.size;
@@ -252,6 +253,14 @@ Outcome Restart(RunState& state) {
   return Make(OutcomeKind::kUpdated);
 }
 
+// The transfer settings of a run: an UpdateCA.pem beside the updater is the
+// only set of authorities its https server is checked against.
+transfer::TransferOptions TransferOptionsFor(const RunValues& values) {
+  transfer::TransferOptions options = transfer::DefaultTransferOptions();
+  if (platform::GetPathAttributes(values.paths.updateAuthority, nullptr)) options.caFile = values.paths.updateAuthority;
+  return options;
+}
+
 Outcome RunSteps(RunState& state) {
   for (RunStep step : {FetchAndVerify, ReadLists, Plan, Download, Stage, Apply, Record, Restart}) {
     const Outcome outcome = step(state);
@@ -338,14 +347,17 @@ void RunUpdate(const RunValues& values, std::uint32_t hostProcessId, RunReport& 
   // A rollback that still cannot be finished keeps the installation from
   // changing further: the next run tries again.
   if (!recovery.unrestored.empty()) return report.End(WithPath(OutcomeKind::kRollbackFailed, recovery.unrestored));
-  transfer::TransferSession session;
+  transfer::TransferSession session(TransferOptionsFor(values));
   RunState state(values, hostProcessId, false, session, report);
   report.End(RunSteps(state));
   CleanDownloadFolder(values);
 }
 
 void CheckForUpdate(const RunValues& values, RunReport& report) {
-  transfer::TransferSession session;
+  transfer::TransferOptions options = TransferOptionsFor(values);
+  // Standard output is the check's answer, one line.
+  options.reportProgress = false;
+  transfer::TransferSession session(options);
   RunState state(values, 0, true, session, report);
   for (RunStep step : {FetchAndVerify, ReadLists, Plan}) {
     const Outcome outcome = step(state);

@@ -37,6 +37,8 @@ struct TransferOptions {
   // PEM file at this path holds the only ones trusted; when it cannot be
   // read, every https transfer fails.
   std::u16string caFile;
+  // Whether transfers print their speed and progress on standard output.
+  bool reportProgress = true;
 };
 
 // The release defaults, changed by test aids in the environment:

@@ -85,7 +85,7 @@ bool Downloader::ApplyOptions() {
          curl_easy_setopt(curl, CURLOPT_POST, 0L) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, session.options.reportProgress ? 0L : 1L) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, this) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, ProgressCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(bufferBytes)) == CURLE_OK &&

@@ -97,6 +97,14 @@ std::vector<pid_t> UpdaterTest::HostStarts() const {
   return pids;
 }
 
+std::string UpdaterTest::Status(const std::string& element) const {
+  const std::string text = ReadFile(App("UpdateStatus.xml"));
+  const std::size_t begin = text.find("<" + element + ">");
+  const std::size_t end = text.find("</" + element + ">");
+  if (begin == std::string::npos || end == std::string::npos) return std::string();
+  return text.substr(begin + element.size() + 2, end - begin - element.size() - 2);
+}
+
 std::string UpdaterTest::RetiredCopy(const std::string& relative) const {
   std::vector<std::string> runs;
   for (const std::string& name : ListFiles(App(".RECYCLER"))) {

@@ -69,6 +69,9 @@ class UpdaterTest : public ::testing::Test {
   // The content of `relative` as the last run retired it: each run keeps its
   // copies in a folder of its own inside the retire folder.
   std::string RetiredCopy(const std::string& relative) const;
+  // The text of an element of the status file the last run left ("Outcome",
+  // "RemoteVersion", ...); empty when there is none.
+  std::string Status(const std::string& element) const;
   // The version recorded for each name in the local list.
   std::map<std::string, std::string> RecordedVersions() const;
   // True while an updater runs from the installation.

@@ -38,7 +38,7 @@ std::string Numbered(const char* pattern, int i) {
 // The updater's own files, the host's record and the folders a run keeps
 // for itself: not part of what a release installs.
 bool IsOwnName(const std::string& name) {
-  for (const char* own : {"Velmora", "Host", "host-started.log", "host.pid", "UpdateList.xml"}) {
+  for (const char* own : {"Velmora", "Host", "host-started.log", "host.pid", "host.cwd", "UpdateList.xml"}) {
     if (name == own) return true;
   }
   // What the updater keeps beside its list; never a temporary of a save.
@@ -110,7 +110,7 @@ class KillDuringRun : public UpdaterTest {
     }
     ++trashMade_;
     RemoveTree(App(platform::WideToUtf8(layout::kValidatorsName)));
-    for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid"}) {
+    for (const char* leftover : {"log", "UpdateList.xml", "host-started.log", "host.pid", "host.cwd"}) {
       RemoveTree(App(leftover));
     }
     for (const auto& [name, content] : oldFiles_) ASSERT_TRUE(WriteFile(App(name), content));

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <functional>
 
@@ -81,9 +82,12 @@ class SignedUpdate : public RefusedRunTest {
     Sign(timestamp, signer, legacy);
   }
 
-  void Sign(long timestamp, const std::string& signer = "k", bool legacy = false) {
-    std::vector<std::string> arguments{"-S", "-s", Key(signer + ".key"), "-m", Release(kList),
-                                       "-t", "timestamp:" + std::to_string(timestamp)};
+  // Signs the served list; `expires` (a Unix time, 0 for none) follows the
+  // timestamp in the trusted comment as minisign separates its fields.
+  void Sign(long timestamp, const std::string& signer = "k", bool legacy = false, long expires = 0) {
+    std::string comment = "timestamp:" + std::to_string(timestamp);
+    if (expires != 0) comment += "\texpires:" + std::to_string(expires);
+    std::vector<std::string> arguments{"-S", "-s", Key(signer + ".key"), "-m", Release(kList), "-t", comment};
     if (legacy) arguments.insert(arguments.begin() + 1, "-l");
     std::string output;
     ASSERT_TRUE(Tool("/usr/bin/minisign", arguments, &output)) << output;
@@ -142,6 +146,10 @@ TEST_F(SignedUpdate, EveryFaultOfListSignatureOrContentLeavesTheInstallationAsIt
   unpinned[1].pinned = false;
   std::vector<SignedFile> selfUpdate = Version2();
   selfUpdate[0] = {"Velmora", "2.0", selfUpdate[0].content + std::string(4096, 'Z')};
+  std::vector<SignedFile> alias = Version2();
+  alias.push_back({"UPDATE~1.PUB", "2.0", ReadFile(Key("other.pub"))});
+  const long now = static_cast<long>(std::time(nullptr));
+  const std::vector<std::string> keyUnreadable{msg::kUpdateKeyUnreadable};
   std::vector<SignedFile> large = Version2();
   constexpr std::size_t kLargeBytes = 256u << 20;
   large.push_back({"big.bin", "2.0", std::string(kLargeBytes, 'L')});
@@ -181,8 +189,29 @@ TEST_F(SignedUpdate, EveryFaultOfListSignatureOrContentLeavesTheInstallationAsIt
          ChangeOneByte(Release("big.bin"), -1);
        },
        hashFailed("big.bin")},
-      // Last, as it changes the installation: a key file that holds no key.
-      {"unreadable key file", [&] { WriteFile(App("UpdateKey.pub"), "untrusted comment: none\n"); }, refused},
+      {"a short name Windows could give the update key", [&] { PublishSigned("2.0", alias, 100); },
+       {msg::kListParseFailed}},
+      {"a list past its expiry", [&] { Sign(100, "k", false, now - 60); }, {msg::kListExpired}},
+      // Last, as they change the installation: a kept signing time that does
+      // not read, then key files that are no key or cannot be read at all.
+      {"a garbled kept signing time", [&] { WriteFile(App("UpdateList.timestamp"), "99x\n"); }, refused},
+      {"a key file that holds no key", [&] { WriteFile(App("UpdateKey.pub"), "untrusted comment: none\n"); }, refused},
+      {"a key file that is a folder",
+       [&] {
+         RemoveTree(App("UpdateKey.pub"));
+         ASSERT_EQ(::mkdir(App("UpdateKey.pub").c_str(), 0755), 0);
+       },
+       keyUnreadable},
+      {"a key file larger than any key", [&] {
+         RemoveTree(App("UpdateKey.pub"));
+         WriteFile(App("UpdateKey.pub"), std::string(65 * 1024, 'k'));
+       }, keyUnreadable},
+      {"a key file that is a link to nothing",
+       [&] {
+         RemoveTree(App("UpdateKey.pub"));
+         ASSERT_EQ(::symlink((root_ + "/gone.pub").c_str(), App("UpdateKey.pub").c_str()), 0);
+       },
+       keyUnreadable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -190,6 +219,28 @@ TEST_F(SignedUpdate, EveryFaultOfListSignatureOrContentLeavesTheInstallationAsIt
     c.prepare();
     ExpectRefusedRun(c.log, hostPid_);
   }
+}
+
+TEST_F(SignedUpdate, AReleaseSignedWithTheKeyRotatesItAndTheOldKeyStopsWorking) {
+  InstallVersion1();
+  std::vector<SignedFile> rotation = Version2();
+  rotation.push_back({"UpdateKey.pub", "2.0", ReadFile(Key("other.pub"))});
+  PublishSigned("2.0", rotation, 100);
+  ExpectFinishedRun(hostPid_);
+  EXPECT_EQ(ReadFile(App("UpdateKey.pub")), ReadFile(Key("other.pub")));
+
+  std::vector<SignedFile> next = rotation;
+  next[1] = {"a.dll", "3.0", Bytes(500, 5)};
+  PublishSigned("3.0", next, 200, "other");
+  ExpectFinishedRun(HostStarts().back());
+  EXPECT_EQ(ReadFile(App("a.dll")), Bytes(500, 5));
+
+  next[1] = {"a.dll", "4.0", Bytes(600, 6)};
+  PublishSigned("4.0", next, 300, "k");
+  ExpectRefusedRun({msg::kSignatureCheckFailed}, HostStarts().back());
+  // Without a key, a list may never name the key.
+  RemoveTree(App("UpdateKey.pub"));
+  ExpectRefusedRun({msg::kListParseFailed}, HostStarts().back());
 }
 
 TEST_F(SignedUpdate, LegacySignaturesCountAndTheSigningTimeNeverGoesBack) {

@@ -9,6 +9,12 @@
 namespace velmora::e2e {
 namespace {
 
+std::string Repeat(const std::string& text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
 namespace msg = velmora::diagnostics;
 
 class UpdateRun : public UpdaterTest {
@@ -172,24 +178,36 @@ TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlon
     std::string remoteList;  // empty: no list on the server
     std::string level;
     std::string message;
+    std::string outcome;  // in the status file
   };
   const std::vector<ListFile> remoteFiles = {{"2.0", "a.dll", "400"}};
   const std::string good = MakeUpdateList("2.0", "Host", remoteFiles);
   std::string noFiles = good;
   noFiles.erase(noFiles.find("    <Files>"), noFiles.find("</Velmorar>") - noFiles.find("    <Files>"));
+  const std::string invalid = "list-invalid";
   const std::vector<Case> cases = {
-      {"local version newer", "3.0", "1.0", good, "INFO", msg::kNoUpdateNeeded},
-      {"every file current", "2.0", "2.0", good, "ERROR", msg::kNothingToUpdate},
-      {"no list on the server", "1.0", "1.0", "", "ERROR", msg::kListDownloadFailed},
-      {"no Files element", "1.0", "1.0", noFiles, "ERROR", msg::kListParseFailed},
+      {"local version newer", "3.0", "1.0", good, "INFO", msg::kNoUpdateNeeded, "up-to-date"},
+      {"every file current", "2.0", "2.0", good, "ERROR", msg::kNothingToUpdate, "nothing-to-update"},
+      {"no list on the server", "1.0", "1.0", "", "ERROR", msg::kListDownloadFailed, "list-download-failed"},
+      {"no Files element", "1.0", "1.0", noFiles, "ERROR", msg::kListParseFailed, invalid},
       {"a name leaving the folder", "1.0", "1.0",
-       MakeUpdateList("2.0", "Host", {{"2.0", "..\\escaped.dll", "400"}}), "ERROR",
-       msg::kListParseFailed},
+       MakeUpdateList("2.0", "Host", {{"2.0", "..\\escaped.dll", "400"}}), "ERROR", msg::kListParseFailed, invalid},
       {"an absolute name", "1.0", "1.0",
-       MakeUpdateList("2.0", "Host", {{"2.0", "\\tmp\\escaped.dll", "400"}}), "ERROR",
-       msg::kListParseFailed},
+       MakeUpdateList("2.0", "Host", {{"2.0", "\\tmp\\escaped.dll", "400"}}), "ERROR", msg::kListParseFailed,
+       invalid},
       {"empty entry point", "1.0", "1.0", MakeUpdateList("2.0", "", remoteFiles), "ERROR",
-       msg::kApplicationParseFailed},
+       msg::kApplicationParseFailed, invalid},
+      // A list that cannot be read is an error, never "no update".
+      {"a list cut short", "1.0", "1.0", good.substr(0, good.size() / 2), "ERROR", msg::kListParseFailed, invalid},
+      {"a compressed list", "1.0", "1.0", "\x1F\x8B\x08" + Bytes(300, 9), "ERROR", msg::kListParseFailed, invalid},
+      {"a list nested 100,000 deep", "1.0", "1.0",
+       "<Velmorar>" + Repeat("<a>", 100000) + Repeat("</a>", 100000) + "</Velmorar>", "ERROR",
+       msg::kListParseFailed, invalid},
+      {"a list without a version", "1.0", "1.0", MakeUpdateList("", "Host", remoteFiles), "ERROR",
+       msg::kListParseFailed, invalid},
+      {"two names for one file", "1.0", "1.0",
+       MakeUpdateList("2.0", "Host", {{"2.0", "a.dll", "400"}, {"2.0", "A.DLL", "400"}}), "ERROR",
+       msg::kListParseFailed, invalid},
   };
   ASSERT_TRUE(WriteFile(Release("a.dll"), a2));
   ASSERT_TRUE(WriteFile(Release("escaped.dll"), a2));
@@ -197,6 +215,7 @@ TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlon
     SCOPED_TRACE(c.what);
     RemoveTree(App("log"));
     RemoveTree(App("temp"));
+    RemoveTree(App("UpdateList.validators"));
     WriteLocalList(c.localVersion, {{c.localFileVersion, "a.dll", "300"}});
     const std::string localList = ReadFile(App("UpdateList.xml"));
     RemoveTree(Release("UpdateList.xml"));
@@ -210,6 +229,10 @@ TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlon
     ASSERT_EQ(log.size(), 1u) << DescribeLog(log);
     EXPECT_EQ(log[0].level, c.level);
     EXPECT_EQ(log[0].message, c.message) << DescribeLog(log);
+    EXPECT_EQ(Status("Outcome"), c.outcome);
+    if (c.outcome == invalid) {
+      EXPECT_FALSE(Exists(App("UpdateList.validators"))) << "validators of a broken list";
+    }
     EXPECT_EQ(ReadFile(App("a.dll")), a1);
     EXPECT_EQ(ReadFile(App("UpdateList.xml")), localList);
     EXPECT_FALSE(Exists(App(".RECYCLER")));
@@ -218,6 +241,70 @@ TEST_F(UpdateRun, RunsThatEndEarlyLogTheirMessageAndLeaveInstallationAndHostAlon
     EXPECT_TRUE(IsAlive(hostPid_));
   }
   EXPECT_FALSE(WaitForHostStarts(2, 0.3)) << "no early end may start the host";
+
+  // Once the server is fixed, the next run installs the release.
+  ASSERT_TRUE(WriteFile(Release("UpdateList.xml"), good));
+  EXPECT_TRUE(RunUpdate(HostId()).exited);
+  EXPECT_EQ(Status("Outcome"), "updated");
+  EXPECT_EQ(ReadFile(App("a.dll")), a2);
+}
+
+TEST_F(UpdateRun, CheckSaysWhatAnUpdateWouldFetchAndChangesNothing) {
+  ASSERT_TRUE(WriteFile(App("a.dll"), "one"));
+  WriteLocalList("1.0", {{"1.0", "a.dll", ""}});
+  Publish("2.0", {{"a.dll", "2.0", Bytes(400, 1)}, {"b.dll", "2.0", Bytes(10, 2)}});
+  StartServer();
+  for (const bool available : {true, false}) {
+    if (!available) Publish("1.0", {{"a.dll", "1.0", "one"}});
+    const Snapshot before = TakeSnapshot();
+    RemoveTree(updaterOutput_);
+    const ExitStatus status = RunUpdater({"check", nginx_.BaseUrl()});
+    EXPECT_TRUE(status.exited && status.code == 0);
+    EXPECT_EQ(ReadFile(updaterOutput_), available ? "update-available 2.0 2 files 410 bytes\n" : "up-to-date 1.0\n");
+    EXPECT_EQ(Status("Outcome"), available ? "update-available" : "up-to-date");
+    EXPECT_EQ(ChangedFiles(before), std::vector<std::string>{});
+    EXPECT_FALSE(Exists(App("temp")));
+    EXPECT_FALSE(Exists(App("UpdateList.validators")));
+  }
+  EXPECT_EQ(nginx_.RequestedUris(), (std::vector<std::string>{"/UpdateList.xml", "/UpdateList.xml"}));
+}
+
+TEST_F(UpdateRun, NamesWithBlanksHashesPercentsAndOtherScriptsAreFetchedAndInstalled) {
+  const std::vector<std::string> names = {"with space.txt", "a#b.txt", "100%.txt", "c+d&e;f.txt",
+                                          "\xC3\xBC/\xE6\x97\xA5\xE6\x9C\xAC.txt"};
+  std::vector<ReleaseFile> release;
+  for (std::size_t i = 0; i < names.size(); ++i) release.push_back({names[i], "2.0", Bytes(50, static_cast<int>(i))});
+  WriteLocalList("1.0", {});
+  Publish("2.0", release);
+  StartServer();
+  StartHost();
+  ASSERT_TRUE(RunUpdate(HostId()).exited);
+  EXPECT_EQ(Log().back().message, msg::kUpdateFinished) << DescribeLog(Log());
+  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(ReadFile(App(names[i])), Bytes(50, static_cast<int>(i)));
+  const std::vector<std::string> uris = nginx_.RequestedUris();
+  for (const char* encoded : {"/with%20space.txt", "/a%23b.txt", "/100%25.txt", "/c%2Bd%26e%3Bf.txt",
+                              "/%C3%BC/%E6%97%A5%E6%9C%AC.txt"}) {
+    EXPECT_NE(std::find(uris.begin(), uris.end(), encoded), uris.end()) << encoded;
+  }
+}
+
+TEST_F(UpdateRun, TwoInstallationsUpdateAtTheSameTime) {
+  const std::string other = root_ + "/other";
+  ASSERT_TRUE(CopyFile(VELMORA_BINARY, other + "/Velmora"));
+  ASSERT_TRUE(CopyFile(TEST_HOST_BINARY, other + "/Host"));
+  for (const std::string& folder : {app_, other}) {
+    ASSERT_TRUE(WriteFile(folder + "/UpdateList.xml", MakeUpdateList("1.0", "Host", {{"1.0", "a.dll", ""}})));
+  }
+  Publish("2.0", {{"a.dll", "2.0", Bytes(4000, 7)}});
+  StartServer();
+  const pid_t first = StartUpdater({"start", nginx_.BaseUrl(), "0"});
+  const pid_t second = Spawn(other + "/Velmora", {"start", nginx_.BaseUrl(), "0"}, root_, root_ + "/other.out");
+  for (const pid_t updater : {first, second}) EXPECT_TRUE(WaitForChild(updater, 60).exited);
+  for (const std::string& folder : {app_, other}) {
+    EXPECT_EQ(CountMessage(ReadLog(folder), msg::kAlreadyRunning), 0) << folder;
+    EXPECT_EQ(CountMessage(ReadLog(folder), msg::kUpdateFinished), 1) << DescribeLog(ReadLog(folder));
+    EXPECT_EQ(ReadFile(folder + "/a.dll"), Bytes(4000, 7));
+  }
 }
 
 }  // namespace
