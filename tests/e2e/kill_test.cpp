@@ -54,8 +54,9 @@ bool IsOwnName(const std::string& name) {
 class KillDuringRun : public UpdaterTest {
  protected:
   // Version 1 has 150 plain files and a package folder of 100 files that the
-  // new package replaces and one that it drops. The release has the 150 files
-  // in new contents and a package of 300 entries.
+  // new package replaces, one that it drops, a folder it drops and a folder
+  // it turns into a file. The release has the 150 files in new contents and
+  // a package of 301 entries.
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(UpdaterTest::SetUp());
     for (int i = 0; i < 150; ++i) {
@@ -74,6 +75,10 @@ class KillDuringRun : public UpdaterTest {
       if (i < 100) oldFiles_["skin/" + name] = Bytes(512, 7000 + static_cast<unsigned>(i));
     }
     oldFiles_["skin/old.txt"] = "dropped by the new package";
+    oldFiles_["skin/gone/a.txt"] = "in a folder the new package drops";
+    oldFiles_["skin/conf/x.ini"] = "in a folder the new package makes a file of";
+    entries.emplace_back("conf", "now a file");
+    newFiles_["skin/conf"] = entries.back().second;
     releaseFiles_.push_back({"skin.zip", "2.0", MakeZip(entries)});
     installed_.push_back({"1.0", "skin.zip", ""});
     Publish("2.0", releaseFiles_);
@@ -121,15 +126,15 @@ class KillDuringRun : public UpdaterTest {
   pid_t StartRun() { return StartUpdater({"start", nginx_.BaseUrl(), "0"}); }
 
   // Every file of version 1 is still there, in its old or its new content;
-  // the one the package drops may have been retired. The list is whole, old
-  // or new.
+  // those the package drops may have been retired. The list is whole, old or
+  // new.
   void ExpectNothingLost() const {
     EXPECT_EQ(RecordedVersions().size(), releaseFiles_.size());
     for (const auto& [name, content] : oldFiles_) {
       const std::string now = ReadFile(App(name));
       const auto released = newFiles_.find(name);
       if (released == newFiles_.end()) {
-        EXPECT_TRUE(now == content || ReadFile(App(".RECYCLER/" + name)) == content) << name << " was lost";
+        EXPECT_TRUE(now == content || RetiredCopy(name) == content) << name << " was lost";
       } else {
         EXPECT_TRUE(now == content || now == released->second) << name << " is missing or damaged";
       }

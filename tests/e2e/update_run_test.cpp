@@ -5,6 +5,7 @@
 
 #include "diagnostics/messages.h"
 #include "e2e/e2e_fixture.h"
+#include "e2e/tool_run.h"
 
 namespace velmora::e2e {
 namespace {
@@ -305,6 +306,68 @@ TEST_F(UpdateRun, TwoInstallationsUpdateAtTheSameTime) {
     EXPECT_EQ(CountMessage(ReadLog(folder), msg::kUpdateFinished), 1) << DescribeLog(ReadLog(folder));
     EXPECT_EQ(ReadFile(folder + "/a.dll"), Bytes(4000, 7));
   }
+}
+
+TEST_F(UpdateRun, HttpsTrustsUpdateCaPemAloneAndNoSwitchTurnsChecksOff) {
+  // A certificate authority of the test's own, unknown to the system, and
+  // server certificates it signs: one for 127.0.0.1, one for another name.
+  const std::string tls = root_ + "/tls";
+  ASSERT_EQ(::mkdir(tls.c_str(), 0755), 0);
+  const auto openssl = [&](const std::vector<std::string>& arguments) {
+    std::string output;
+    EXPECT_TRUE(RunTool("/usr/bin/openssl", arguments, tls, &output)) << output;
+  };
+  const std::vector<std::string> newKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+  auto request = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin() + 1, newKey.begin(), newKey.end());
+    openssl(arguments);
+  };
+  request({"req", "-x509", "-keyout", "ca.key", "-out", "ca.pem", "-days", "1", "-subj", "/CN=Velmora Test CA"});
+  for (const std::string name : {"IP:127.0.0.1", "DNS:elsewhere.example"}) {
+    const std::string stem = name[0] == 'I' ? "right" : "wrong";
+    ASSERT_TRUE(WriteFile(tls + "/" + stem + ".ext", "subjectAltName=" + name + "\n"));
+    request({"req", "-keyout", stem + ".key", "-out", stem + ".csr", "-subj", "/CN=" + stem});
+    openssl({"x509", "-req", "-in", stem + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+             "-days", "1", "-extfile", stem + ".ext", "-out", stem + ".pem"});
+  }
+  ASSERT_TRUE(WriteFile(App("a.dll"), "one"));
+  WriteLocalList("1.0", {{"1.0", "a.dll", ""}});
+  Publish("2.0", {{"a.dll", "2.0", "two"}});
+  StartHost();
+  const int port = UnusedPort();
+  const auto serve = [&](const std::string& certificate) {
+    nginx_.Stop();
+    StartServer("        listen 127.0.0.1:" + std::to_string(port) + " ssl;\n        ssl_certificate " + tls + "/" +
+                certificate + ".pem;\n        ssl_certificate_key " + tls + "/" + certificate + ".key;\n");
+  };
+  const std::string base = "https://127.0.0.1:" + std::to_string(port) + "/";
+  struct Case {
+    const char* what;
+    const char* certificate;
+    bool authorityFile;
+    bool noVerifyVariable;
+    const char* outcome;
+  };
+  const Case cases[] = {
+      {"an authority the system does not know", "right", false, false, "list-download-failed"},
+      {"the variable that once turned checks off", "right", false, true, "list-download-failed"},
+      {"a certificate for another name", "wrong", true, false, "list-download-failed"},
+      {"UpdateCA.pem names the server's authority", "right", true, false, "updated"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    serve(c.certificate);
+    RemoveTree(App("UpdateCA.pem"));
+    if (c.authorityFile) {
+      ASSERT_TRUE(CopyFile(tls + "/ca.pem", App("UpdateCA.pem")));
+    }
+    if (c.noVerifyVariable) ::setenv("VELMORA_TLS_NO_VERIFY", "1", 1);
+    const ExitStatus status = RunUpdater({"start", base, HostId()});
+    ::unsetenv("VELMORA_TLS_NO_VERIFY");
+    EXPECT_TRUE(status.exited && status.code == 0);
+    EXPECT_EQ(Status("Outcome"), c.outcome);
+  }
+  EXPECT_EQ(ReadFile(App("a.dll")), "two");
 }
 
 }  // namespace

@@ -15,10 +15,10 @@ namespace velmora::platform {
 
 void PrepareCryptography() {
   // Each part of the library's set-up runs once per process: the first call
-  // decides, and later requests for the texts and tables are ignored.
-  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
-                          OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
-                      nullptr);
+  // decides, and later requests for the texts are ignored. The digest and
+  // cipher tables stay: certificate checks look the signature's digest up
+  // in them, and without them every https server was refused.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
 }
 
 struct Sha256Hasher::State {
