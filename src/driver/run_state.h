@@ -47,6 +47,7 @@ struct RunState {
   std::string remoteVersion;
   std::string entryPoint;
   std::u16string installedHostPath;
+  bool hostRunsEntryPoint = false;
   manifest::FileTable plan;
   manifest::UpdateListWriter writer;
   std::vector<FileMove> moves;

@@ -203,6 +203,10 @@ Outcome Stage(RunState& state) {
 // All or nothing: a file that cannot be placed takes back every file this
 // run placed, and nothing is recorded.
 Outcome Apply(RunState& state) {
+  // Whether the host runs the entry point is asked before its file may be
+  // replaced: afterwards the name leads to the new program, not the running
+  // one.
+  state.hostRunsEntryPoint = platform::ProcessRunsProgram(state.hostProcessId, state.installedHostPath);
   std::u16string failedPath, unrestoredPath;
   switch (state.installation.Apply(std::move(state.moves), &failedPath, &unrestoredPath)) {
     case ApplyResult::kApplied: return Outcome{};
@@ -233,9 +237,9 @@ Outcome Record(RunState& state) {
 // installation's entry point is left alone. It is asked to close first (a
 // window message on Windows, SIGTERM on POSIX), so that it can save its
 // work, and ended only when it has not within kHostCloseWait.
-bool StopHost(const RunState& state, const std::u16string& hostPath) {
+bool StopHost(const RunState& state) {
   const std::uint32_t id = state.hostProcessId;
-  if (!platform::ProcessRunsProgram(id, hostPath)) return false;
+  if (!state.hostRunsEntryPoint) return false;
   if (platform::AskProcessToClose(id) && platform::WaitForProcessExit(id, kHostCloseWaitMilliseconds)) return true;
   return platform::TerminateProcessById(id) && platform::WaitForProcessExit(id, kHostEndWaitMilliseconds);
 }
@@ -243,7 +247,7 @@ bool StopHost(const RunState& state, const std::u16string& hostPath) {
 // The host is stopped only now that every file is in place and recorded,
 // and started again from the installation once it has ended.
 Outcome Restart(RunState& state) {
-  if (!StopHost(state, state.installedHostPath)) state.report.Note(Make(OutcomeKind::kHostStopFailed));
+  if (!StopHost(state)) state.report.Note(Make(OutcomeKind::kHostStopFailed));
   CleanDownloadFolder(state.values);
   const std::u16string hostPath = state.values.paths.installFolder + platform::Utf8ToWide(state.entryPoint);
   if (!platform::StartProgram(hostPath, u"", state.values.paths.installFolder)) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <random>
@@ -22,6 +23,13 @@ constexpr int kTrials = 200;
 constexpr unsigned kSeed = 20261209;
 // Slower builds (sanitizers) run fewer trials rather than time out.
 constexpr double kBudgetSeconds = 330;
+
+// VELMORA_KILL_TRIALS runs more trials, with the time budget grown alike.
+int Trials() {
+  const char* text = std::getenv("VELMORA_KILL_TRIALS");
+  const int trials = text == nullptr ? 0 : std::atoi(text);
+  return trials > 0 ? trials : kTrials;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -188,7 +196,8 @@ TEST_F(KillDuringRun, NoInstalledFileIsLostAndTheNextRunInstallsTheRelease) {
   std::cout << "kill test: seed " << kSeed << ", a full run takes " << fullRun * 1000 << " ms\n";
   start = Clock::now();
   int trial = 0, killed = 0;
-  for (; trial < kTrials && SecondsSince(start) < kBudgetSeconds; ++trial) {
+  const int trials = Trials();
+  for (; trial < trials && SecondsSince(start) < kBudgetSeconds * trials / kTrials; ++trial) {
     const double delay = draw(random);
     SCOPED_TRACE("trial " + std::to_string(trial) + ", kill after " + std::to_string(delay * 1000) + " ms");
     ASSERT_NO_FATAL_FAILURE(InstallVersion1());

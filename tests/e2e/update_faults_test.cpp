@@ -104,5 +104,66 @@ TEST_F(UpdateFaults, BrokenPackageFailsTheRunBeforeAnyPlacementAndTheNextRunInst
   for (const auto& [name, version] : RecordedVersions()) EXPECT_EQ(version, "2.0") << name;
 }
 
+TEST_F(UpdateFaults, EachPackageMakesItsFolderExactlyItsTreeAndNeverWritesThroughALink) {
+  const std::string outside = root_ + "/outside";
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> installed;  // below the installation
+    std::vector<std::pair<std::string, std::string>> package;    // "" as a name: no package, a plain file
+    std::vector<std::string> skinAfter;                           // files below skin/, in order
+    std::vector<std::pair<std::string, std::string>> retired;     // name -> content in the run's copies
+  };
+  StartServer();
+  StartHost();
+  const std::vector<Case> cases = {
+      {"a file that becomes a folder", {{"skin/old", "file"}}, {{"old/f.txt", "new"}}, {"old/f.txt"},
+       {{"skin/old", "file"}}},
+      {"a folder that becomes a file", {{"skin/old/f.txt", "old"}}, {{"old", "now a file"}}, {"old"},
+       {{"skin/old/f.txt", "old"}}},
+      {"a dropped folder and an empty one", {{"skin/gone/x.txt", "x"}, {"skin/keep.txt", "1"}},
+       {{"keep.txt", "2"}, {"empty/", ""}}, {"keep.txt"}, {{"skin/gone/x.txt", "x"}, {"skin/keep.txt", "1"}}},
+      {"an empty package", {{"skin/a.txt", "a"}}, {}, {}, {{"skin/a.txt", "a"}}},
+      {"a package folder that is a link", {}, {{"a.txt", "new"}}, {"a.txt"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string& path : {App("skin"), App(".RECYCLER"), App("log"), outside}) RemoveTree(path);
+    ASSERT_TRUE(WriteFile(outside + "/own.txt", "not the installation's"));
+    if (c.installed.empty()) {
+      ASSERT_EQ(::symlink(outside.c_str(), App("skin").c_str()), 0);
+    }
+    for (const auto& [name, content] : c.installed) ASSERT_TRUE(WriteFile(App(name), content));
+    WriteLocalList("1.0", {{"1.0", "skin.zip", ""}});
+    Publish("2.0", {{"skin.zip", "2.0", MakeZip(c.package)}});
+    EXPECT_TRUE(RunUpdate(HostId()).exited);
+    EXPECT_EQ(Log().back().message, msg::kUpdateFinished) << DescribeLog(Log());
+    EXPECT_EQ(ListFiles(outside), std::vector<std::string>{"own.txt"}) << "written through a link";
+    EXPECT_EQ(Exists(App("skin")), !c.package.empty());
+    if (!c.package.empty()) {
+      EXPECT_EQ(ListFiles(App("skin")), c.skinAfter);
+    }
+    for (const auto& [name, content] : c.retired) EXPECT_EQ(RetiredCopy(name), content) << name;
+    if (c.package.size() == 2) {
+      EXPECT_TRUE(IsFolder(App("skin/empty")));
+    }
+    hostPid_ = HostStarts().back();
+  }
+}
+
+TEST_F(UpdateFaults, TheRetireFolderKeepsOnlyTheLastCompletedRunOverTwentyReleases) {
+  WriteLocalList("1.0", {{"1.0", "a.dll", ""}});
+  ASSERT_TRUE(WriteFile(App("a.dll"), "release 1"));
+  StartServer();
+  StartHost();
+  for (int release = 2; release <= 21; ++release) {
+    const std::string version = std::to_string(release) + ".0";
+    Publish(version, {{"a.dll", version, "release " + std::to_string(release)}});
+    ASSERT_TRUE(RunUpdate(std::to_string(HostStarts().back())).exited);
+  }
+  EXPECT_EQ(ReadFile(App("a.dll")), "release 21");
+  EXPECT_EQ(RetiredCopy("a.dll"), "release 20");
+  EXPECT_EQ(ListFiles(App(".RECYCLER")).size(), 1u);
+}
+
 }  // namespace
 }  // namespace velmora::e2e
