@@ -32,26 +32,27 @@ TEST_F(FailedRun, LeavesTheInstallationAsItWasAndTheHostRunning) {
     std::vector<ReleaseFile> release;
     std::function<void()> arrange;  // runs once the release is published
     std::vector<std::string> errors;
+    std::string outcome;  // in the status file
   };
   const std::string download = msg::kDownloadFailedPrefix;
   const std::vector<Case> cases = {
       {"a missing file without a size", {a, {"gone.dll", "2.0", "x", "-"}},
-       [&] { RemoveTree(Release("gone.dll")); }, {download + "gone.dll"}},
+       [&] { RemoveTree(Release("gone.dll")); }, {download + "gone.dll"}, "download-failed"},
       {"a file announced as empty that is not", {a, {"empty.dll", "2.0", "x", "0"}}, nullptr,
-       {msg::kSizeCheckPrefix + std::string("0") + msg::kSizeCheckSuffix}},
-      {"a redirect to a closed port", {a, {"away.dll", "2.0", "x"}}, nullptr, {download + "away.dll"}},
-      {"a package without a name", {a, {".zip", "2.0", zip}}, nullptr, {msg::kListParseFailed}},
+       {msg::kSizeCheckPrefix + std::string("0") + msg::kSizeCheckSuffix}, "size-mismatch"},
+      {"a redirect to a closed port", {a, {"away.dll", "2.0", "x"}}, nullptr, {download + "away.dll"}, "download-failed"},
+      {"a package without a name", {a, {".zip", "2.0", zip}}, nullptr, {msg::kListParseFailed}, "list-invalid"},
       {"a package named like the download folder", {a, {"temp.zip", "2.0", zip}}, nullptr,
-       {msg::kListParseFailed}},
+       {msg::kListParseFailed}, "list-invalid"},
       {"a corrupt package", {a, {"skin.zip", "2.0", Bytes(2048, 5)}}, nullptr,
-       {msg::kUnpackFailedPrefix + App("skin.zip")}},
+       {msg::kUnpackFailedPrefix + App("skin.zip")}, "unpack-failed"},
       {"the second of three files blocked", {a, b, c}, blockB,
-       {msg::kReplaceFailedPrefix + App("lib/b.dll"), msg::kRunRolledBack}},
+       {msg::kReplaceFailedPrefix + App("lib/b.dll"), msg::kRunRolledBack}, "rolled-back"},
       {"the list cannot be saved", {a, {"skin.zip", "2.0", zip}}, blockSave,
-       {msg::kSaveFailed, msg::kRunRolledBack}},
+       {msg::kSaveFailed, msg::kRunRolledBack}, "rolled-back"},
       {"the list cannot be saved after a self-update",
        {{"Velmora", "2.0", ReadFile(VELMORA_BINARY) + "tail"}}, blockSave,
-       {msg::kSaveFailed, msg::kRunRolledBack}},
+       {msg::kSaveFailed, msg::kRunRolledBack}, "rolled-back"},
   };
   for (const Case& failure : cases) {
     SCOPED_TRACE(failure.what);
@@ -76,6 +77,7 @@ TEST_F(FailedRun, LeavesTheInstallationAsItWasAndTheHostRunning) {
     const ExitStatus status = RunUpdate(HostId());
     EXPECT_TRUE(status.exited && status.code == 0);
     ExpectFailedRun(before, failure.errors);
+    EXPECT_EQ(Status("Outcome"), failure.outcome);
   }
 }
 

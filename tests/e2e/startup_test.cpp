@@ -133,6 +133,7 @@ TEST_F(StartUp, SecondInstanceIsRefusedAndTheFirstGoesOnUntilKilled) {
   const ExitStatus second = RunUpdater({"start", ClosedUrl(), "1"});
   EXPECT_TRUE(second.exited && second.code == 0);
   EXPECT_EQ(Lines(Log()), std::vector<std::string>{Error(msg::kAlreadyRunning)});
+  EXPECT_EQ(Status("Outcome"), "busy");
   EXPECT_TRUE(IsAlive(first)) << "the first updater must be undisturbed";
 
   // kill -9 of the holder frees the lock for the next start.
