@@ -21,7 +21,12 @@ Outcome FailureOf(const manifest::FileEntry& entry, const transfer::DownloadOutc
     case transfer::DownloadStatus::kHashMismatch: return WithName(OutcomeKind::kHashMismatch, entry.name);
     default: break;
   }
-  failed = WithName(OutcomeKind::kDownloadFailed, entry.name);
+  return WithTransferCode(WithName(OutcomeKind::kDownloadFailed, entry.name), outcome);
+}
+
+}  // namespace
+
+Outcome WithTransferCode(Outcome failed, const transfer::DownloadOutcome& outcome) {
   if (outcome.httpStatus != 0 && outcome.httpStatus != 200) {
     failed.codeKind = CodeKind::kHttp;
     failed.code = outcome.httpStatus;
@@ -34,8 +39,6 @@ Outcome FailureOf(const manifest::FileEntry& entry, const transfer::DownloadOutc
   }
   return failed;
 }
-
-}  // namespace
 
 std::u16string DownloadPathOf(const RunValues& values, const std::string& name) {
   std::string collapsed = name;

@@ -11,9 +11,15 @@
 
 namespace velmora::transfer {
 class TransferSession;
+struct DownloadOutcome;
 }
 
 namespace velmora::driver {
+
+// `failed` with the code that says why a transfer failed: the HTTP status
+// of an answer other than 200, else the transfer library's error, else the
+// system's error of a failed write.
+Outcome WithTransferCode(Outcome failed, const transfer::DownloadOutcome& outcome);
 
 // The download folder's copy of a list name (doubled backslashes as one).
 std::u16string DownloadPathOf(const RunValues& values, const std::string& name);

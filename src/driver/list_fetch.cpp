@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "driver/file_fetch.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "platform/sha256.h"
@@ -72,15 +73,7 @@ Outcome FetchList(transfer::TransferSession& session, const RunValues& values, c
   fetch->lastModified = outcome.lastModified;
   if (outcome.status == transfer::DownloadStatus::kOk) return Outcome{};
   if (outcome.status == transfer::DownloadStatus::kNotModified) return Make(OutcomeKind::kNotModified);
-  Outcome failed = Make(OutcomeKind::kListDownloadFailed);
-  if (outcome.httpStatus != 0 && outcome.httpStatus != 200) {
-    failed.codeKind = CodeKind::kHttp;
-    failed.code = outcome.httpStatus;
-  } else if (outcome.transferError != 0) {
-    failed.codeKind = CodeKind::kTransfer;
-    failed.code = outcome.transferError;
-  }
-  return failed;
+  return WithTransferCode(Make(OutcomeKind::kListDownloadFailed), outcome);
 }
 
 void SaveListValidators(const RunValues& values, const ListFetch& fetch, const std::string& localListText) {

@@ -95,6 +95,8 @@ void RetireWhatThePackageLacks(const std::u16string& installed, const std::u16st
   } while (search.Next());
 }
 
+}  // namespace
+
 FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16string name) {
   FileMove move;
   move.folders = folders;
@@ -102,8 +104,6 @@ FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16str
   move.hasIncoming = false;
   return move;
 }
-
-}  // namespace
 
 bool StagePackage(const std::u16string& zipPath, const MoveFolders& top, const std::u16string& folderName,
                   std::vector<FileMove>* moves) {

@@ -1,12 +1,16 @@
 // Unpacks a package beside the installation and plans the moves that install it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/installation.h"
 
 namespace velmora::driver {
+
+// A move that only sets the installed item `name` aside (below `folders`).
+FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16string name);
 
 // Unpacks the package at `zipPath` completely into `top.incoming` +
 // `folderName` (emptied first) and appends the moves that make the installed

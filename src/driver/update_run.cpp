@@ -29,14 +29,6 @@ constexpr std::size_t kPackageEndingLength = 4;  // ".zip"
 constexpr std::uint32_t kHostCloseWaitMilliseconds = 10000;
 constexpr std::uint32_t kHostEndWaitMilliseconds = 5000;
 
-FileMove Retiring(const std::shared_ptr<const MoveFolders>& folders, std::u16string name) {
-  FileMove move;
-  move.folders = folders;
-  move.name = std::move(name);
-  move.hasIncoming = false;
-  return move;
-}
-
 // The folders on the way to installed names, each looked at once: one that
 // is a link (on Windows any reparse point) is handed out, once, to be set
 // aside as the link itself, so that nothing is written through it.
