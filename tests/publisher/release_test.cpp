@@ -276,6 +276,12 @@ TEST(Release, RefusesWhatTheUpdaterWouldRefuse) {
       {"missing entry point", [](const fs::path&, BuildOptions* o) { o->entryPoint = "Gone.exe"; }, "Gone.exe"},
       {"letter case", [](const fs::path& app, BuildOptions*) { WriteText(app / "BIN" / "lib.dll", "x"); },
        "BIN\\lib.dll"},
+      {"one path in two cases of another script",
+       [](const fs::path& app, BuildOptions*) {
+         WriteText(app / "\xC3\xA9t\xC3\xA9.txt", "x");
+         WriteText(app / "\xC3\x89T\xC3\x89.txt", "y");
+       },
+       "one path"},
       {"package folder also files", [](const fs::path& app, BuildOptions*) { WriteText(app / "Skin" / "c", "x"); },
        "Skin\\c"},
       {"nested packages", [](const fs::path&, BuildOptions* o) { o->packages.push_back("skin/img"); }, "skin\\img"},
