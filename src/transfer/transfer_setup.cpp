@@ -134,10 +134,13 @@ bool Downloader::ApplySecurity() {
   // file, folder or system store is consulted besides them. A private
   // authority seldom publishes revocation lists: Schannel, which alone
   // checks them, then refuses only a certificate known to be revoked.
+  // Schannel builds know no folder of authorities and refuse the option
+  // as not built in: there is none to clear, and that is no failure.
+  const CURLcode folder = curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char*>(nullptr));
   curl_blob authorities{const_cast<char*>(session.caPem->data()), session.caPem->size(), CURL_BLOB_NOCOPY};
-  return curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)) == CURLE_OK &&
+  return (folder == CURLE_OK || folder == CURLE_NOT_BUILT_IN) &&
+         curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_CAINFO, static_cast<char*>(nullptr)) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char*>(nullptr)) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &authorities) == CURLE_OK;
 }
 
