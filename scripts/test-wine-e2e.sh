@@ -409,10 +409,13 @@ timeout 180 "$wine" wineboot --init >/dev/null 2>&1 || echo "wine-e2e: wineboot 
 # keeps them in memory, so hosts have windows that get WM_CLOSE.
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
   echo "wine-e2e: could not choose Wine's null display driver; hosts will have no window" >&2
-# The desktop that wineboot started without a display stays broken for the
-# session: a fresh server starts a new one with the null driver.
+# The desktop that wineboot started without a display can stay broken for
+# the session: a fresh server, and wineboot starts a new desktop with the
+# null driver here, whose output goes nowhere (a desktop that a test program
+# started would hold that program's output open, and its runner would wait).
 timeout 20 "$wineserver" -k >/dev/null 2>&1
 "$wineserver" -p
+timeout 60 "$wine" wineboot >/dev/null 2>&1 || echo "wine-e2e: wineboot did not restart cleanly, going on" >&2
 ln -s "$vdrive" "$WINEPREFIX/dosdevices/v:"
 start_nginx || exit 1
 
