@@ -54,6 +54,13 @@ timeout 180 "$wine" wineboot --init >/dev/null 2>&1 || echo "test-windows: wineb
 # keeps them in memory, so programs can have windows that get WM_CLOSE.
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
   echo "test-windows: could not choose Wine's null display driver; window tests will fail" >&2
+# The desktop that wineboot started without a display can stay broken for
+# the session: a fresh server, and wineboot starts a new desktop with the
+# null driver here, whose output goes nowhere (a desktop that a test program
+# started would hold that program's output open, and its runner would wait).
+timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -p
+timeout 60 "$wine" wineboot >/dev/null 2>&1 || echo "test-windows: wineboot did not restart cleanly, going on" >&2
 
 cmake -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,10 +3,10 @@
 # served by nginx on 127.0.0.1: one scenario per situation a Windows
 # installation meets, each bounded in time, with a closing count.
 #
-# Usage: scripts/test-wine-e2e.sh [folder with Velmora.exe and test_host.exe]
+# Usage: scripts/test-wine-e2e.sh [folder with Velmora.exe, test_host.exe and host_example.exe]
 #        (default build-windows, as scripts/build-windows.sh leaves it)
 # Every installation lives on drive V:, a private Wine drive mapped to a
-# temporary folder, so the retire folder V:\RECYCLER\ stays inside it too.
+# temporary folder; each run retires files to .RECYCLER\<run>\ inside it.
 # Everything this script starts ends with it (wineserver -k, nginx by its pid);
 # VELMORA_E2E_KEEP=1 keeps the temporary folder for a look afterwards.
 set -uo pipefail
@@ -14,7 +14,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-"$root/build-windows"}
 messages="$root/src/diagnostics/messages.h"
-for f in Velmora.exe test_host.exe; do
+for f in Velmora.exe test_host.exe host_example.exe; do
   [ -f "$bin/$f" ] || { echo "wine-e2e: $bin/$f is missing (run scripts/build-windows.sh)" >&2; exit 1; }
 done
 wine=/usr/lib/wine/wine64
@@ -62,16 +62,18 @@ wait_for() {
 wine_env=()
 # wine_bounded SECONDS ARGS...: runs wine64 ARGS, killed after SECONDS
 wine_bounded() { local seconds=$1; shift; env "${wine_env[@]}" timeout -k 5 "$seconds" "$wine" "$@"; }
-# True while an updater of this script runs: one whose command line names this
-# script's server (a restarted updater is not a child of this shell).
-updater_running() {
+# pids_matching PATTERN: the pids whose command line matches the glob PATTERN
+# (Wine shows a Windows program's command line as its own; a program started
+# by the updater is not a child of this shell).
+pids_matching() {
   local f parts
   for f in /proc/[0-9]*/cmdline; do
     mapfile -d '' parts 2>/dev/null <"$f" || continue
-    [[ "${parts[*]}" == *Velmora.exe*"$base/"* ]] && return 0
+    [[ "${parts[*]}" == $1 ]] && { f=${f#/proc/}; echo "${f%/cmdline}"; }
   done
-  return 1
 }
+# True while an updater of this script runs: one whose command line names this script's server.
+updater_running() { [ -n "$(pids_matching "*Velmora.exe*$base/*")" ]; }
 no_updater_running() { ! updater_running; }
 
 failures=()   # the current scenario's failed checks
@@ -84,12 +86,23 @@ check() {
 }
 same() { cmp -s "$1" "$2"; }
 missing() { [ ! -e "$1" ]; }
-log_text() { cat "$1"/log/*.log 2>/dev/null | iconv -f GBK -t UTF-8 -c; }
+# The log's fixed texts; the DEBUG lines with the codes behind them are left out.
+log_text() { cat "$1"/log/*.log 2>/dev/null | iconv -f GBK -t UTF-8 -c | grep -av '^[-0-9]* [0-9:,]*: DEBUG '; }
 log_has() { log_text "$1" | grep -qF -- "$2"; }
 log_lacks() { ! log_has "$1" "$2"; }
 list_has() { grep -qF -- "Ver=\"$3\" Name=\"$2\"" "$1/UpdateList.xml"; }
 lines_at_least() { [ -f "$1" ] && [ "$(wc -l <"$1")" -ge "$2" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
+status_is() { grep -qF "<Outcome>$2</Outcome>" "$1/UpdateStatus.xml"; }
+# retired_has INSTALL NAME TEXT: the one run folder of the retire folder keeps NAME with TEXT
+retired_has() { [ "$(ls "$1/.RECYCLER" | wc -l)" = 1 ] && grep -qs -- "$3" "$1"/.RECYCLER/*/"$2"; }
+# snapshot INSTALL: every file's hash and every folder, but for what each run
+# writes for itself (log, status file, lock file)
+snapshot() {
+  (cd "$1" && find . \( -path ./log -o -name UpdateStatus.xml -o -name Velmora.lock \) -prune -o -type f \
+    -exec sha256sum {} + | sort -k2 && find . -path ./log -prune -o -type d -print | sort)
+}
+unchanged_since() { snapshot "$1" | cmp -s - "$2"; }
 
 # update_list VERSION FILE-LINES...: an update list for the application SampleHost.exe
 update_list() {
@@ -108,7 +121,7 @@ put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "$2" >"$1"; }
 # new_install NAME: V:\NAME\ with the updater, the host and version 1 of the sample files
 new_install() {
   local dir="$vdrive/$1"
-  rm -rf "$dir" "$vdrive/RECYCLER"
+  rm -rf "$dir"
   mkdir -p "$dir"
   cp "$bin/Velmora.exe" "$dir/Velmora.exe"
   cp "$bin/test_host.exe" "$dir/SampleHost.exe"
@@ -154,6 +167,11 @@ start_host() {
 run_updater() {
   wine_bounded 120 "$1\\Velmora.exe" start "$2" "$3" </dev/null >>"$work/updater.out" 2>&1
 }
+# run_check INSTALL URL: a planning run, its printed line in $work/check.out
+run_check() { wine_bounded 60 "$1\\Velmora.exe" check "$2" </dev/null >"$work/check.out" 2>>"$work/updater.out"; }
+# printed_last WORD: the planning run's closing line starts with WORD (the
+# download's progress and the log's lines come before it)
+printed_last() { [[ "$(tail -n1 "$work/check.out" | tr -d '\r')" == "$1"* ]]; }
 
 # ------------------------------------------------------------------ nginx
 start_nginx() {
@@ -205,6 +223,11 @@ scenario_update() {
   new_install update; new_release update; release_list update
   check "host started" start_host update 60 || return
   local first_host=$host_pid
+  snapshot "$d" >"$work/update.before"
+  check "planning run ended in time" run_check 'V:\update' "$base/update/"
+  check "planning run printed update-available" printed_last update-available
+  check "planning run changed nothing" unchanged_since "$d" "$work/update.before"
+  check "status says update-available" status_is "$d" update-available
   check "updater run ended in time" run_updater 'V:\update' "$base/update/" "$host_pid"
   for f in core.dll lang/zh.dll lang/de.dll; do check "$f equals the release" same "$d/$f" "$r/$f"; done
   check "package unpacked" same "$d/skin/style.css" "$work/zip-update/style.css"
@@ -212,13 +235,21 @@ scenario_update() {
   check "old package folder content removed" missing "$d/skin/old-logo.txt"
   check "package file deleted" missing "$d/skin.zip"
   check "download folder removed" missing "$d/temp"
-  check "old core.dll retired to V:\\RECYCLER" grep -q "version 1" "$vdrive/RECYCLER/core.dll"
+  check "old core.dll retired to this run's folder of .RECYCLER" retired_has "$d" core.dll "version 1"
+  check "lock file kept in the installation" test -f "$d/Velmora.lock"
+  check "status says updated" status_is "$d" updated
   for f in core.dll 'lang\de.dll' 'lang\zh.dll' skin.zip; do check "list records $f 2.0" list_has "$d" "$f" 2.0; done
   check "list keeps readme.txt 1.0" list_has "$d" readme.txt 1.0
   check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
   check "first host stopped" wait_for 15 gone "$host_unix_pid"
   check "host started again" wait_for 15 lines_at_least "$d/host-started.log" 2
   check "restarted host is a new process" test "$(tail -n1 "$d/host-started.log" | tr -d '\r')" != "$first_host"
+  check "restarted host works in the installation" grep -qx 'V:\\update.\?' "$d/host.cwd"
+  snapshot "$d" >"$work/update.after"
+  check "planning run after the update ended in time" run_check 'V:\update' "$base/update/"
+  check "status says up-to-date" status_is "$d" up-to-date
+  check "planning run printed up-to-date" printed_last up-to-date
+  check "planning run after the update changed nothing" unchanged_since "$d" "$work/update.after"
 }
 
 # A file the host holds open as the loader holds a DLL is replaced under it.
@@ -229,26 +260,32 @@ scenario_held_open() {
   check "updater run ended in time" run_updater 'V:\held' "$base/held/" "$host_pid"
   check "held core.dll replaced" same "$d/core.dll" "$r/core.dll"
   check "held lang\\zh.dll replaced" same "$d/lang/zh.dll" "$r/lang/zh.dll"
-  check "held core.dll retired" grep -q "version 1" "$vdrive/RECYCLER/core.dll"
+  check "held core.dll retired" retired_has "$d" core.dll "version 1"
   check "no replace error logged" log_lacks "$d" "$(msg kReplaceFailedPrefix)"
   check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
 }
 
-# Velmora.exe replaces itself while it runs, restarts, and the new one finishes.
+# scenario_self_update INSTALL NAME: the list names the updater NAME (letter
+# case does not count on Windows); Velmora.exe replaces itself while it runs,
+# restarts, and the new one finishes.
 scenario_self_update() {
-  local d="$vdrive/self" r="$www/self"
-  new_install self; new_release self
+  local d="$vdrive/$1" r="$www/$1" name=$2
+  new_install "$1"; new_release "$1"
   # a different but still valid program: bytes after the image are ignored
-  { cat "$bin/Velmora.exe"; printf 'velmora self-update e2e marker\n'; } >"$r/Velmora.exe"
-  release_list self "$(entry "$r" Velmora.exe 2.0)"
-  check "host started" start_host self 60 || return
-  check "first updater run ended in time" run_updater 'V:\self' "$base/self/" "$host_pid"
+  { cat "$bin/Velmora.exe"; printf 'velmora self-update e2e marker\n'; } >"$r/$name"
+  release_list "$1" "$(entry "$r" "$name" 2.0)"
+  check "host started" start_host "$1" 60 || return
+  check "first updater run ended in time" run_updater "V:\\$1" "$base/$1/" "$host_pid"
   check "restarted updater finished the update" wait_for 60 log_has "$d" "$(msg kUpdateFinished)"
-  check "new Velmora.exe in place" same "$d/Velmora.exe" "$r/Velmora.exe"
-  check "running Velmora.exe retired" same "$vdrive/RECYCLER/Velmora.exe" "$bin/Velmora.exe"
+  check "log says the self-update started" log_has "$d" "$(msg kSelfUpdateStarted)"
+  # Windows names files without regard to case; the Linux side below Wine does not.
+  local updaters
+  updaters=$(find "$d" -maxdepth 1 -iname Velmora.exe)
+  check "one updater file, not a second one named $name" test "$(grep -c . <<<"$updaters")" = 1
+  check "new Velmora.exe in place" same "$updaters" "$r/$name"
   check "log says it replaced itself" log_has "$d" "$(msg kSelfReplaced)"
   check "log says it restarted itself" log_has "$d" "$(msg kSelfRestarted)"
-  check "list records Velmora.exe 2.0" list_has "$d" Velmora.exe 2.0
+  check "list records $name 2.0" list_has "$d" "$name" 2.0
   check "core.dll updated by the restarted updater" same "$d/core.dll" "$r/core.dll"
 }
 
@@ -315,7 +352,56 @@ scenario_non_ansi() {
   check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
 }
 
-status_is() { grep -qF "<Outcome>$2</Outcome>" "$1/UpdateStatus.xml"; }
+# Two names of one list that would be one file on Windows: the list is
+# refused whole, the installation stays as it was and the host runs on.
+scenario_case_clash() {
+  local d="$vdrive/clash" r="$www/clash"
+  new_install clash; new_release clash
+  put "$r/A.txt" "upper"; put "$r/a.txt" "lower"
+  release_list clash "$(entry "$r" A.txt 2.0)" "$(entry "$r" a.txt 2.0)"
+  check "host started" start_host clash 60 || return
+  snapshot "$d" >"$work/clash.before"
+  check "updater run ended in time" run_updater 'V:\clash' "$base/clash/" "$host_pid"
+  check "log says the list could not be read" log_has "$d" "$(msg kListParseFailed)"
+  check "status says list-invalid" status_is "$d" list-invalid
+  check "installation unchanged" unchanged_since "$d" "$work/clash.before"
+  check "host still running" kill -0 "$host_unix_pid"
+}
+
+# The example host as the installation's entry point: it starts the updater,
+# is closed by it, started again, and then reads how the update went.
+scenario_host_example() {
+  local d="$vdrive/example" r="$www/example" restarted
+  new_install example; new_release example; release_list example
+  cp "$bin/host_example.exe" "$d/SampleHost.exe"
+  wine_bounded 120 'V:\example\SampleHost.exe' "$base/example/" </dev/null >/dev/null 2>&1 &
+  local first=$!
+  check "update finished" wait_for 60 log_has "$d" "$(msg kUpdateFinished)"
+  check "core.dll equals the release" same "$d/core.dll" "$r/core.dll"
+  check "first host stopped" wait_for 20 gone "$first"
+  check "restarted host read outcome=updated" wait_for 30 grep -qsx 'outcome=updated' "$d/host_example.log"
+  restarted=$(pids_matching '*V:\\example\\SampleHost.exe*')
+  check "restarted host running" test -n "$restarted"
+  [ -n "$restarted" ] && kill -TERM $restarted 2>/dev/null
+}
+
+# A junction planted in the retire folder, pointing outside the installation:
+# what the run retires or prunes there stays inside the installation.
+scenario_retire_junction() {
+  local d="$vdrive/planted" outside="$vdrive/outside" link='V:\planted\.RECYCLER\20000101-000000'
+  new_install planted; new_release planted; release_list planted
+  rm -rf "$outside"; put "$outside/keep.txt" "not the updater's"
+  mkdir -p "$d/.RECYCLER"
+  wine_bounded 30 cmd /c mklink /J "$link" 'V:\outside' >/dev/null 2>&1
+  # Wine 8 answers mklink /J with success and makes nothing.
+  [ -e "$d/.RECYCLER/20000101-000000" ] || { skip_reason="this Wine makes no junctions (mklink /J)"; return; }
+  snapshot "$outside" >"$work/outside.before"
+  check "host started" start_host planted 60 || return
+  check "updater run ended in time" run_updater 'V:\planted' "$base/planted/" "$host_pid"
+  check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
+  check "nothing written or removed outside" unchanged_since "$outside" "$work/outside.before"
+}
+
 # https with UpdateCA.pem beside Velmora.exe, the only authority trusted: the
 # list is refused when it names another authority, for a certificate with
 # another name, and with VELMORA_TLS_NO_VERIFY=1 too; the installation stays
@@ -388,18 +474,31 @@ scenario_https() {
 start=$(date +%s)
 "$wineserver" -p
 timeout 180 "$wine" wineboot --init >/dev/null 2>&1 || echo "wine-e2e: wineboot did not finish cleanly, going on" >&2
+# Without a display Wine makes no windows at all; its null display driver
+# keeps them in memory, so hosts have windows that get WM_CLOSE.
+timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
+  echo "wine-e2e: could not choose Wine's null display driver; hosts will have no window" >&2
+# The desktop that wineboot started without a display can stay broken for
+# the session: a fresh server, and wineboot starts a new desktop with the
+# null driver here, whose output goes nowhere (a desktop that a test program
+# started would hold that program's output open, and its runner would wait).
+timeout 20 "$wineserver" -k >/dev/null 2>&1
+"$wineserver" -p
+timeout 60 "$wine" wineboot >/dev/null 2>&1 || echo "wine-e2e: wineboot did not restart cleanly, going on" >&2
 ln -s "$vdrive" "$WINEPREFIX/dosdevices/v:"
 start_nginx || exit 1
 
-passed=0 failed=0
-run_scenario() { # run_scenario NAME FUNCTION
+passed=0 failed=0 skipped=0
+run_scenario() { # run_scenario NAME FUNCTION ARGS...: a scenario may set skip_reason
   local t0=$(date +%s) verdict
-  failures=()
+  failures=() skip_reason=""
   echo "wine-e2e: -- $1"
-  "$2"
-  # A restarted updater or one left by a failure would hold the single-instance lock.
+  "${@:2}"
+  # A restarted updater or one left by a failure would hold the installation's lock.
   check "no updater left running" wait_for 60 no_updater_running
-  if [ ${#failures[@]} -eq 0 ]; then
+  if [ -n "$skip_reason" ] && [ ${#failures[@]} -eq 0 ]; then
+    verdict="SKIP ($skip_reason)"; skipped=$((skipped + 1))
+  elif [ ${#failures[@]} -eq 0 ]; then
     verdict=PASS; passed=$((passed + 1))
   else
     verdict=FAIL; failed=$((failed + 1))
@@ -410,12 +509,16 @@ run_scenario() { # run_scenario NAME FUNCTION
 
 run_scenario "update with files and a zip package, host stopped and started" scenario_update
 run_scenario "file held open by the host replaced" scenario_held_open
-run_scenario "self-update of the running Velmora.exe" scenario_self_update
+run_scenario "self-update of the running Velmora.exe" scenario_self_update self Velmora.exe
+run_scenario "self-update selected by velmora.exe in lower case" scenario_self_update selfcase velmora.exe
 run_scenario "failed placement of a file locked without delete sharing" scenario_failed_placement
 run_scenario "run killed half-way, then a good run" scenario_killed_run
 run_scenario "installation and file names outside the ANSI code page (936)" scenario_non_ansi
+run_scenario "list with A.txt and a.txt refused whole" scenario_case_clash
+run_scenario "example host starts the updater, is restarted and reads the outcome" scenario_host_example
+run_scenario "junction planted in the retire folder" scenario_retire_junction
 run_scenario "https: UpdateCA.pem alone trusted; other authority, other name and old switch refused" scenario_https
 
 echo "wine-e2e: stage took $(( $(date +%s) - start )) s"
-echo "wine-e2e: $passed passed, $failed failed"
+echo "wine-e2e: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "layout/placement.h"
 #include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "platform/instance_lock.h"
-#include "platform/names.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/win32_test_support.h"
@@ -69,9 +69,6 @@ TEST_F(Win32BackendTest, DirectoryChainCreatesDriveLetterFoldersOutermostFirst) 
   EXPECT_TRUE(Exists(folder_ + u"d\\e"));
   vp::CreateDirectoryChain(base + u"f/g\\h.bin");
   EXPECT_TRUE(Exists(folder_ + u"f\\g"));
-  ASSERT_EQ(base[1], u':');
-  EXPECT_EQ(vp::RetireFolderFor(base), base.substr(0, 1) + u":\\RECYCLER\\");
-  EXPECT_EQ(vp::RetireFolderFor(u"\\\\server\\share\\app\\"), u"\\\\server\\share\\app\\.RECYCLER\\");
 }
 
 TEST_F(Win32BackendTest, ExistingFolderReportsAlreadyExists) {
@@ -110,7 +107,9 @@ TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
   EXPECT_FALSE(win32::FileHandle(::CreateFileW(win32::AsWide(running), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
                    .IsValid());
-  EXPECT_TRUE(vp::ReplaceInstalledFile(folder_ + u"retired\\host.exe", running, folder_ + u"new.exe"));
+  bool hadInstalled = false;
+  EXPECT_TRUE(layout::PlaceFile(folder_ + u"retired\\host.exe", running, folder_ + u"new.exe", &hadInstalled));
+  EXPECT_TRUE(hadInstalled);
   EXPECT_EQ(ReadWholeFile(running), "new content");
   EXPECT_TRUE(Exists(folder_ + u"retired\\host.exe"));
   EXPECT_FALSE(Exists(folder_ + u"new.exe"));
@@ -119,9 +118,10 @@ TEST_F(Win32BackendTest, RunningExecutableCanBeMovedAsideButNotOverwritten) {
 TEST_F(Win32BackendTest, ReplacementThatCannotCompleteKeepsTheInstalledFile) {
   const std::u16string installed = folder_ + u"app.dll";
   ASSERT_TRUE(WriteWholeFile(installed, "old"));
-  const std::u16string retired = folder_ + u"RECYCLER\\app.dll";
+  const std::u16string retired = folder_ + u".RECYCLER\\20261209-183331\\app.dll";
+  bool hadInstalled = false;
   // The new file never arrived: the installed one goes back to its place.
-  EXPECT_FALSE(vp::ReplaceInstalledFile(retired, installed, folder_ + u"none.dll"));
+  EXPECT_FALSE(layout::PlaceFile(retired, installed, folder_ + u"none.dll", &hadInstalled));
   EXPECT_EQ(ReadWholeFile(installed), "old");
   // Opened without delete sharing, the installed file cannot leave, and the
   // new one must not take its place.
@@ -130,7 +130,7 @@ TEST_F(Win32BackendTest, ReplacementThatCannotCompleteKeepsTheInstalledFile) {
     win32::FileHandle holder(::CreateFileW(win32::AsWide(installed), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder.IsValid());
-    EXPECT_FALSE(vp::ReplaceInstalledFile(retired, installed, folder_ + u"new.dll"));
+    EXPECT_FALSE(layout::PlaceFile(retired, installed, folder_ + u"new.dll", &hadInstalled));
   }
   EXPECT_EQ(ReadWholeFile(installed), "old");
   EXPECT_EQ(ReadWholeFile(folder_ + u"new.dll"), "new");
@@ -152,26 +152,36 @@ TEST_F(Win32BackendTest, TreeWithReadOnlyFileIsKeptAndReportsFailure) {
   EXPECT_FALSE(vp::DeleteDirectoryTree(folder_ + u"tree"));
 }
 
-TEST_F(Win32BackendTest, SizeCheckComparesExactlyAndReleasesTheFile) {
+TEST_F(Win32BackendTest, FileSizeIsReadWithoutHoldingTheFile) {
   const std::u16string path = folder_ + u"sized.bin";
   ASSERT_TRUE(WriteWholeFile(path, std::string(1234, 'z')));
-  EXPECT_TRUE(vp::CheckFileSize(path, 0));
-  EXPECT_TRUE(vp::CheckFileSize(path, 1234));
-  EXPECT_FALSE(vp::CheckFileSize(path, 1233));
-  EXPECT_FALSE(vp::CheckFileSize(path, 1235));
-  EXPECT_FALSE(vp::CheckFileSize(folder_ + u"missing.bin", 0));
-  EXPECT_FALSE(vp::CheckFileSize(folder_, 0)) << "a folder is no file";
+  std::uint64_t size = 0;
+  EXPECT_TRUE(vp::ReadFileSize(path, &size));
+  EXPECT_EQ(size, 1234u);
+  size = 7;
+  EXPECT_FALSE(vp::ReadFileSize(folder_ + u"missing.bin", &size));
+  EXPECT_FALSE(vp::ReadFileSize(folder_, &size)) << "a folder is no file";
+  EXPECT_EQ(size, 7u) << "written only on success";
   {
-    // Others that only read do not keep the check from opening the file.
+    // Others that only read do not keep the size from being read.
     win32::FileHandle reader(::CreateFileW(win32::AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(reader.IsValid());
-    EXPECT_TRUE(vp::CheckFileSize(path, 1234));
+    EXPECT_TRUE(vp::ReadFileSize(path, &size));
+    EXPECT_EQ(size, 1234u);
+  }
+  {
+    // Nor does a writer that shares nothing, as a download in progress.
+    win32::FileHandle writer(::CreateFileW(win32::AsWide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    EXPECT_TRUE(vp::ReadFileSize(path, &size));
   }
   // Nothing stays open: the file can be deleted at once.
   EXPECT_TRUE(::DeleteFileW(win32::AsWide(path)));
   ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_TRUE(vp::CheckFileSize(path, 0));
+  EXPECT_TRUE(vp::ReadFileSize(path, &size));
+  EXPECT_EQ(size, 0u);
 }
 
 TEST_F(Win32BackendTest, JunctionInsideATreeIsRemovedAsALink) {
@@ -186,6 +196,12 @@ TEST_F(Win32BackendTest, JunctionInsideATreeIsRemovedAsALink) {
     if (search.Name() == u"link") sawLink = search.IsLink() && !search.IsFolder();
   } while (search.Next());
   EXPECT_TRUE(sawLink);
+  EXPECT_TRUE(layout::IsLink(folder_ + u"tree\\link"));
+  EXPECT_FALSE(layout::IsRealFolder(folder_ + u"tree\\link"));
+  EXPECT_TRUE(layout::IsRealFolder(folder_ + u"tree"));
+  ASSERT_TRUE(CreateJunction(folder_ + u"link", folder_ + u"outside"));
+  EXPECT_TRUE(layout::RemoveItem(folder_ + u"link")) << "a junction goes as the link itself";
+  EXPECT_FALSE(Exists(folder_ + u"link"));
   EXPECT_TRUE(vp::DeleteDirectoryTree(folder_ + u"tree"));
   EXPECT_FALSE(Exists(folder_ + u"tree"));
   EXPECT_EQ(ReadWholeFile(folder_ + u"outside\\keep.txt"), "keep");

@@ -1,6 +1,7 @@
 // Conversions between UTF-16, UTF-8 and the active ANSI code page with the Windows text calls.
 #include "platform/encoding.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -51,6 +52,12 @@ std::u16string AnsiToWide(std::string text) { return NarrowToWide(CP_ACP, text);
 
 std::string WideToGbk(const std::u16string& text) { return WideToNarrow(936, text); }
 
-std::u16string GbkToWide(const std::string& text) { return NarrowToWide(936, text); }
+std::u16string GbkToWide(const std::string& text) {
+  // Code page 936 gives the lone byte 0xFF, which starts no GBK character,
+  // the private-use character U+F8F5; it reads as any other undefined byte.
+  std::u16string wide = NarrowToWide(936, text);
+  std::replace(wide.begin(), wide.end(), u'\uF8F5', u'\uFFFD');
+  return wide;
+}
 
 }  // namespace velmora::platform
