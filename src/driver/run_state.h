@@ -77,6 +77,9 @@ Outcome RecordRun(RunState& state);
 // retired items (with a trailing separator).
 std::u16string NewRetireRunFolder(const std::u16string& retireFolder);
 
+// Removes a link planted where the retire folder belongs (the link alone).
+void SetAsideLinkedRetireFolder(const std::u16string& retireFolder);
+
 // Removes what earlier runs retired, keeping the copies of the run that
 // just completed (for support and a manual rollback) until the next one
 // completes. An item that is still locked stays for a later run.

@@ -57,6 +57,12 @@ class LinksOnTheWay {
 Outcome FetchAndVerify(RunState& state) {
   state.local = ReadLocalList(state.values);
   const Outcome fetched = FetchList(state.session, state.values, state.local, &state.fetch);
+  if (fetched.kind == OutcomeKind::kNotModified) {
+    // The server says the list is the one installed: so is its version.
+    manifest::ListDocument local;
+    if (local.Parse(state.local.bytes)) state.report.facts().installedVersion = local.ApplicationVersion();
+    state.report.facts().remoteVersion = state.report.facts().installedVersion;
+  }
   if (!fetched.Continues()) return fetched;
   const Outcome trusted = CheckListTrust(state.session, state.values, state.fetch.bytes, &state.trust);
   state.report.facts().listTimestamp = state.trust.timestamp;
@@ -286,6 +292,7 @@ Outcome RecordRun(RunState& state) {
 // A folder of the retire folder that no run has used: named after the time,
 // with a number added when a run of the same second made one already.
 std::u16string NewRetireRunFolder(const std::u16string& retireFolder) {
+  SetAsideLinkedRetireFolder(retireFolder);
   char stamp[32] = "run";
   const std::time_t now = std::time(nullptr);
   if (const std::tm* utc = std::gmtime(&now)) std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", utc);
@@ -296,8 +303,17 @@ std::u16string NewRetireRunFolder(const std::u16string& retireFolder) {
   return folder + u"\\";
 }
 
+void SetAsideLinkedRetireFolder(const std::u16string& retireFolder) {
+  // The retire folder is the updater's own: a link (or junction) planted in
+  // its place is removed as the link itself, so that nothing is ever moved
+  // into, or pruned from, the place it points to.
+  const std::u16string bare = retireFolder.substr(0, retireFolder.size() - 1);
+  if (layout::IsLink(bare)) layout::RemoveItem(bare);
+}
+
 void PruneRetired(const RunValues& values, const std::u16string& keptRunFolder) {
   const std::u16string& retireFolder = values.paths.retireFolder;
+  SetAsideLinkedRetireFolder(retireFolder);
   platform::FolderSearch search;
   if (!search.Start(retireFolder + u"*.*")) return;
   do {

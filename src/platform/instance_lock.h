@@ -38,10 +38,4 @@ class InstanceLock {
   std::unique_ptr<File> file_;
 };
 
-// The machine-wide named lock (CreateMutexW, not initially owned; on POSIX an
-// abstract-namespace socket), kept while the updater's start-up still calls
-// it. False, having closed what it opened, when another process holds it;
-// once taken, it is held until the process ends, however it ends.
-bool AcquireInstanceLock(const std::u16string& name);
-
 }  // namespace velmora::platform

@@ -153,6 +153,9 @@ TEST_F(UpdateFaults, EachPackageMakesItsFolderExactlyItsTreeAndNeverWritesThroug
 TEST_F(UpdateFaults, TheRetireFolderKeepsOnlyTheLastCompletedRunOverTwentyReleases) {
   WriteLocalList("1.0", {{"1.0", "a.dll", ""}});
   ASSERT_TRUE(WriteFile(App("a.dll"), "release 1"));
+  // A link planted where the retire folder belongs is never followed.
+  ASSERT_TRUE(WriteFile(root_ + "/outside/keep.txt", "not the installation's"));
+  ASSERT_EQ(::symlink((root_ + "/outside").c_str(), App(".RECYCLER").c_str()), 0);
   StartServer();
   StartHost();
   for (int release = 2; release <= 21; ++release) {
@@ -163,6 +166,7 @@ TEST_F(UpdateFaults, TheRetireFolderKeepsOnlyTheLastCompletedRunOverTwentyReleas
   EXPECT_EQ(ReadFile(App("a.dll")), "release 21");
   EXPECT_EQ(RetiredCopy("a.dll"), "release 20");
   EXPECT_EQ(ListFiles(App(".RECYCLER")).size(), 1u);
+  EXPECT_EQ(ListFiles(root_ + "/outside"), std::vector<std::string>{"keep.txt"});
 }
 
 }  // namespace

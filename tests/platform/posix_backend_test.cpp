@@ -61,25 +61,6 @@ void KillAndReap(pid_t child) {
   ::waitpid(child, &status, 0);
 }
 
-TEST(InstanceLock, NamedLockIsHeldUntilTheHolderDiesEvenByKill9) {
-  const std::u16string name = u"velmora-test-lock-" + Utf8ToWide(std::to_string(::getpid()));
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ForkSleeper([&] {
-    const char held = AcquireInstanceLock(name) ? '1' : '0';
-    [[maybe_unused]] ssize_t ignored = ::write(ready[1], &held, 1);
-  });
-  char held = 0;
-  ASSERT_EQ(::read(ready[0], &held, 1), 1);
-  EXPECT_EQ(held, '1');
-  EXPECT_FALSE(AcquireInstanceLock(name));
-  KillAndReap(holder);
-  EXPECT_TRUE(AcquireInstanceLock(name));
-  EXPECT_FALSE(AcquireInstanceLock(name));  // now held by this process
-  ::close(ready[0]);
-  ::close(ready[1]);
-}
-
 // A copy of the test host in `folder`, and its pid once it has recorded its start.
 fs::path CopyTestHost(const TempFolder& folder) {
   const fs::path host = folder.Path() / "Host";

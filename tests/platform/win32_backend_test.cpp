@@ -207,20 +207,6 @@ TEST_F(Win32BackendTest, JunctionInsideATreeIsRemovedAsALink) {
   EXPECT_EQ(ReadWholeFile(folder_ + u"outside\\keep.txt"), "keep");
 }
 
-TEST_F(Win32BackendTest, NamedMutexReportsASecondCreationInAnyProcess) {
-  const std::u16string name = u"Velmora_Test_" + Number(::GetCurrentProcessId()) + u"_" + Number(::GetTickCount());
-  EXPECT_TRUE(vp::AcquireInstanceLock(name));
-  EXPECT_FALSE(vp::AcquireInstanceLock(name));  // 183 for the second creation
-  const std::u16string child = CopyOfSelf(u"second.exe");
-  ASSERT_FALSE(child.empty());
-  ChildProcess held;
-  ASSERT_TRUE(held.Start(child, u"lock", name));
-  EXPECT_EQ(held.WaitForExit(), 11u);
-  ChildProcess free;
-  ASSERT_TRUE(free.Start(child, u"lock", name + u"_free"));
-  EXPECT_EQ(free.WaitForExit(), 10u);
-}
-
 TEST_F(Win32BackendTest, TerminatesExactlyTheNamedProcessAndRefusesIdZero) {
   EXPECT_FALSE(vp::TerminateProcessById(0));
   EXPECT_FALSE(vp::TerminateProcessById(4294967295u));

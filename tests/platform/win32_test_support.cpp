@@ -45,7 +45,6 @@ int RunChildRoleIfAsked() {
     ::Sleep(kChildWaitMs);  // the parent ends it long before
     ::ExitProcess(0);
   }
-  if (role == u"lock") ::ExitProcess(vp::AcquireInstanceLock(argument) ? 10 : 11);
   // 10 taken, 11 held, 12 failed.
   if (role == u"filelock") ::ExitProcess(10 + static_cast<UINT>(vp::InstanceLock().Acquire(argument)));
   if (role == u"fileholder") {

@@ -1,10 +1,8 @@
-// The single-instance locks on POSIX: flock on a lock file, and the older abstract-namespace socket.
+// The single-instance lock on POSIX: flock on a lock file.
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,25 +52,5 @@ LockResult InstanceLock::Acquire(const std::u16string& lockFilePath, std::uint32
 }
 
 bool InstanceLock::IsHeld() const { return file_ != nullptr; }
-
-bool AcquireInstanceLock(const std::u16string& name) {
-  // An abstract socket name lives as long as the socket, so the kernel frees
-  // it however the process ends, kill -9 included, and leaves no file behind.
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return true;  // no lock to be had; start-up goes on, as with a null mutex
-  const std::string utf8 = WideToUtf8(name);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(utf8.size(), sizeof(address.sun_path) - 1);
-  std::memcpy(address.sun_path + 1, utf8.data(), length);
-  const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-    const bool held = errno == EADDRINUSE;
-    ::close(fd);
-    return !held;
-  }
-  // The descriptor stays open, and so the lock held, until the process ends.
-  return true;
-}
 
 }  // namespace velmora::platform

@@ -1,4 +1,4 @@
-// The single-instance locks on Windows: a byte-range lock on a lock file, and the older named kernel mutex.
+// The single-instance lock on Windows: a byte-range lock on a lock file.
 #include "platform/instance_lock.h"
 
 #include "platform/win32/win32.h"
@@ -47,18 +47,5 @@ LockResult InstanceLock::Acquire(const std::u16string& lockFilePath, std::uint32
 }
 
 bool InstanceLock::IsHeld() const { return file_ != nullptr; }
-
-bool AcquireInstanceLock(const std::u16string& name) {
-  win32::KernelHandle mutex(::CreateMutexW(nullptr, FALSE, win32::AsWide(name)));
-  const DWORD error = ::GetLastError();
-  if (error == ERROR_ALREADY_EXISTS) return false;  // the handle just obtained is closed here
-  // A mutex of that name made by another user with tighter security cannot be
-  // opened at all: it exists all the same, so another updater holds it.
-  if (!mutex.IsValid() && error == ERROR_ACCESS_DENIED) return false;
-  // Holding the handle is the lock; the system closes it when the process
-  // ends, however it ends.
-  mutex.Release();
-  return true;
-}
 
 }  // namespace velmora::platform
