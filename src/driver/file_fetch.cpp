@@ -1,7 +1,14 @@
-// Fetches the files a plan names into the download folder and checks each.
+// Fetches the files a plan names into the download folder, by patch, compressed or whole, and checks each.
 #include "driver/file_fetch.h"
 
+#include <algorithm>
+#include <memory>
+
+#include "archive/zstd_codec.h"
+#include "manifest/safe_name.h"
 #include "platform/encoding.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/sha256.h"
 #include "transfer/session.h"
@@ -9,6 +16,147 @@
 
 namespace velmora::driver {
 namespace {
+
+// Files at least this large keep what arrived of them when a transfer
+// breaks off, for the next run to resume.
+constexpr std::uint64_t kResumableSize = std::uint64_t{1} << 20;
+constexpr char16_t kValidatorEnding[] = u".validator";
+// A validator is one header value.
+constexpr std::uint64_t kMaxValidatorBytes = 1024;
+
+// The ways to a file, cheapest first. A failure of one falls back to the
+// next in the same run; only the whole file's failure fails the run.
+enum class Source { kPatch, kCompressed, kWhole };
+
+// A compressed body or a patch, decoded as it arrives. A patch's base is
+// read only when its body starts, and let go when it ends.
+class ZstdBody : public transfer::BodyDecoder {
+ public:
+  ZstdBody(std::uint64_t maxOutput, std::u16string basePath) : decoder_(maxOutput), basePath_(std::move(basePath)) {}
+
+  bool Feed(const char* data, std::size_t size, const Output& out) override {
+    if (!begun_) {
+      if (!basePath_.empty() && !platform::ReadWholeFile(basePath_, archive::kMaxPatchInput, &base_)) return false;
+      if (!decoder_.Begin(basePath_.empty() ? nullptr : &base_)) return false;
+      begun_ = true;
+    }
+    return decoder_.Feed(data, size, out);
+  }
+
+  bool End() override {
+    const bool ended = begun_ && decoder_.End();
+    base_ = std::string();
+    return ended;
+  }
+
+ private:
+  archive::ZstdDecoder decoder_;
+  const std::u16string basePath_;
+  std::string base_;
+  bool begun_ = false;
+};
+
+// One entry on its way: the source tried now, and what that source needs.
+struct Fetch {
+  const manifest::FileEntry* entry = nullptr;
+  Source source = Source::kWhole;
+  const manifest::PatchEntry* patch = nullptr;
+  std::u16string basePath;
+  std::unique_ptr<ZstdBody> decoder;
+  // A resumable whole file arrives in the partial folder first.
+  std::u16string partialPath;
+};
+
+std::optional<platform::Sha256Digest> DigestOf(const std::string& hex) {
+  platform::Sha256Digest digest{};
+  // The list reader accepts only well-formed hashes.
+  if (hex.empty() || !platform::ParseSha256Hex(hex, &digest)) return std::nullopt;
+  return digest;
+}
+
+// Lower-case hex, as hashes are compared.
+std::string Lowered(std::string hex) {
+  std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+  return hex;
+}
+
+// The file an entry's patch applies to: the installed file, or for a
+// package the zip installed last.
+std::u16string BaseOf(const RunValues& values, const manifest::FileEntry& entry) {
+  if (manifest::IsPackageName(entry.name)) {
+    return values.paths.packageBaseFolder + DownloadPathOf(values, entry.name).substr(values.paths.downloadFolder.size());
+  }
+  return values.paths.installFolder + DownloadPathOf(values, entry.name).substr(values.paths.downloadFolder.size());
+}
+
+// The patch that applies to what is installed: its base's hash, taken now,
+// must be the one the patch was made from.
+const manifest::PatchEntry* ChoosePatch(const RunValues& values, const manifest::FileEntry& entry,
+                                        std::u16string* basePath) {
+  if (entry.patches.empty() || !entry.hasSize) return nullptr;
+  *basePath = BaseOf(values, entry);
+  platform::Sha256Digest digest{};
+  if (!platform::HashFileSha256(*basePath, &digest)) return nullptr;
+  const std::string installed = platform::Sha256Hex(digest);
+  for (const manifest::PatchEntry& patch : entry.patches) {
+    if (Lowered(patch.from) == installed) return &patch;
+  }
+  return nullptr;
+}
+
+// Moves `fetch` to its next source; false when it was already the last.
+bool FallBack(Fetch& fetch) {
+  fetch.decoder.reset();
+  if (fetch.source == Source::kPatch && !fetch.entry->zstName.empty()) {
+    fetch.source = Source::kCompressed;
+    return true;
+  }
+  if (fetch.source == Source::kWhole) return false;
+  fetch.source = Source::kWhole;
+  return true;
+}
+
+// The partial copy of a whole file and what resuming it needs. The copy is
+// named by the file's hash: a list that announces other content leaves it
+// unclaimed, and it is dropped.
+void PrepareResume(const RunValues& values, Fetch& fetch, transfer::DownloadRequest* request) {
+  const manifest::FileEntry& entry = *fetch.entry;
+  if (!entry.hasSize || entry.size < kResumableSize || entry.sha256.empty()) return;
+  fetch.partialPath = values.paths.partialFolder + platform::Utf8ToWide(Lowered(entry.sha256));
+  request->path = fetch.partialPath;
+  request->validatorsPath = fetch.partialPath + kValidatorEnding;
+  std::uint64_t held = 0;
+  std::string validator;
+  if (platform::ReadFileSize(fetch.partialPath, &held) && held > 0 && held < entry.size &&
+      platform::ReadWholeFile(request->validatorsPath, kMaxValidatorBytes, &validator) && !validator.empty()) {
+    request->resumeFrom = held;
+    request->ifRange = validator;
+  }
+}
+
+transfer::DownloadRequest RequestFor(const RunValues& values, Fetch& fetch) {
+  const manifest::FileEntry& entry = *fetch.entry;
+  transfer::DownloadRequest request;
+  request.path = DownloadPathOf(values, entry.name);
+  request.sha256 = DigestOf(entry.sha256);
+  std::string remoteName = entry.name;
+  if (fetch.source == Source::kWhole) {
+    request.maxBytes = entry.hasSize ? entry.size : transfer::kUnannouncedSizeCap;
+    request.exactlyEmpty = entry.hasSize && entry.size == 0;
+    PrepareResume(values, fetch, &request);
+  } else {
+    const bool patch = fetch.source == Source::kPatch;
+    remoteName = patch ? fetch.patch->name : entry.zstName;
+    request.maxBytes = patch ? fetch.patch->size : entry.zstSize;
+    request.exactlyEmpty = request.maxBytes == 0;
+    request.bodySha256 = DigestOf(patch ? fetch.patch->sha256 : entry.zstSha256);
+    fetch.decoder = std::make_unique<ZstdBody>(entry.size, patch ? fetch.basePath : std::u16string());
+    request.decoder = fetch.decoder.get();
+    request.mayFail = true;
+  }
+  request.url = transfer::JoinUrl(values.baseUrl, remoteName);
+  return request;
+}
 
 Outcome FailureOf(const manifest::FileEntry& entry, const transfer::DownloadOutcome& outcome) {
   Outcome failed;
@@ -24,10 +172,41 @@ Outcome FailureOf(const manifest::FileEntry& entry, const transfer::DownloadOutc
   return WithTransferCode(WithName(OutcomeKind::kDownloadFailed, entry.name), outcome);
 }
 
+// Removes the partial copies no entry of this run claims.
+void DropUnclaimedPartials(const RunValues& values, const std::vector<Fetch>& fetches) {
+  platform::FolderSearch search;
+  if (!search.Start(values.paths.partialFolder + u"*.*")) return;
+  do {
+    const std::u16string& name = search.Name();
+    if (name == u"." || name == u"..") continue;
+    const bool claimed = std::any_of(fetches.begin(), fetches.end(), [&](const Fetch& fetch) {
+      const std::u16string hash = platform::Utf8ToWide(Lowered(fetch.entry->sha256));
+      return !hash.empty() && (name == hash || name == hash + kValidatorEnding);
+    });
+    const std::u16string path = values.paths.partialFolder + name;
+    if (claimed) continue;
+    if (search.IsFolder() && !search.IsLink()) {
+      platform::DeleteDirectoryTree(path);
+    } else {
+      platform::RemoveFile(path);
+    }
+  } while (search.Next());
+}
+
+// A whole file that arrived in the partial folder moves to its place in the
+// download folder; one that arrived wrong is dropped, to be fetched afresh.
+bool SettlePartial(const RunValues& values, const Fetch& fetch) {
+  if (fetch.partialPath.empty()) return true;
+  platform::RemoveFile(fetch.partialPath + kValidatorEnding);
+  const std::u16string target = DownloadPathOf(values, fetch.entry->name);
+  platform::CreateDirectoryChain(target);
+  return platform::MoveFileReplacing(fetch.partialPath, target);
+}
+
 }  // namespace
 
 Outcome WithTransferCode(Outcome failed, const transfer::DownloadOutcome& outcome) {
-  if (outcome.httpStatus != 0 && outcome.httpStatus != 200) {
+  if (outcome.httpStatus != 0 && outcome.httpStatus != 200 && outcome.httpStatus != 206) {
     failed.codeKind = CodeKind::kHttp;
     failed.code = outcome.httpStatus;
   } else if (outcome.transferError != 0) {
@@ -47,32 +226,57 @@ std::u16string DownloadPathOf(const RunValues& values, const std::string& name) 
 }
 
 Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
-                   const std::vector<const manifest::FileEntry*>& entries, std::uint64_t* bytes) {
-  std::vector<transfer::DownloadRequest> requests;
-  requests.reserve(entries.size());
-  for (const manifest::FileEntry* entry : entries) {
-    transfer::DownloadRequest request;
-    request.url = transfer::JoinUrl(values.baseUrl, entry->name);
-    request.path = DownloadPathOf(values, entry->name);
-    request.maxBytes = entry->hasSize ? entry->size : transfer::kUnannouncedSizeCap;
-    request.exactlyEmpty = entry->hasSize && entry->size == 0;
-    platform::Sha256Digest digest{};
-    // The list reader accepts only well-formed hashes.
-    if (!entry->sha256.empty() && platform::ParseSha256Hex(entry->sha256, &digest)) request.sha256 = digest;
-    requests.push_back(std::move(request));
-  }
-  const transfer::BatchResult batch = session.DownloadBatch(requests);
-  if (!batch.ok) return FailureOf(*entries[batch.failedIndex], batch.failed);
-  *bytes = 0;
+                   const std::vector<const manifest::FileEntry*>& entries, FetchCounts* counts) {
+  std::vector<Fetch> fetches(entries.size());
+  std::vector<Fetch*> pending;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    *bytes += batch.bytes[i];
-    // A body shorter than announced arrives complete as far as HTTP can tell.
-    if (entries[i]->hasSize && batch.bytes[i] != entries[i]->size) {
-      Outcome failed = Make(OutcomeKind::kSizeMismatch);
-      failed.size = entries[i]->size;
-      failed.name = entries[i]->name;
-      return failed;
+    Fetch& fetch = fetches[i];
+    fetch.entry = entries[i];
+    fetch.patch = ChoosePatch(values, *fetch.entry, &fetch.basePath);
+    fetch.source = fetch.patch != nullptr        ? Source::kPatch
+                   : !fetch.entry->zstName.empty() ? Source::kCompressed
+                                                   : Source::kWhole;
+    pending.push_back(&fetch);
+  }
+  DropUnclaimedPartials(values, fetches);
+  *counts = FetchCounts{};
+  // Each round fetches what is still missing by its cheapest way left.
+  while (!pending.empty()) {
+    std::vector<transfer::DownloadRequest> requests;
+    for (Fetch* fetch : pending) requests.push_back(RequestFor(values, *fetch));
+    const transfer::BatchResult batch = session.DownloadBatch(requests);
+    if (!batch.ok) {
+      const Fetch& failed = *pending[batch.failedIndex];
+      // A copy that arrived whole but wrong cannot be resumed.
+      if (batch.failed.status == transfer::DownloadStatus::kHashMismatch && !failed.partialPath.empty()) {
+        platform::RemoveFile(failed.partialPath);
+        platform::RemoveFile(failed.partialPath + kValidatorEnding);
+      }
+      return FailureOf(*failed.entry, batch.failed);
     }
+    std::vector<Fetch*> again;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      Fetch& fetch = *pending[i];
+      const manifest::FileEntry& entry = *fetch.entry;
+      counts->onWire += batch.bytes[i];
+      // A body shorter than announced arrives complete as far as HTTP can tell.
+      const bool whole = batch.statuses[i] == transfer::DownloadStatus::kOk &&
+                         (!entry.hasSize || batch.written[i] == entry.size);
+      if (fetch.source != Source::kWhole && !whole) {
+        counts->fellBack.push_back(entry.name);
+        if (FallBack(fetch)) again.push_back(&fetch);
+        continue;
+      }
+      if (!whole) {
+        Outcome failed = Make(OutcomeKind::kSizeMismatch);
+        failed.size = entry.size;
+        failed.name = entry.name;
+        return failed;
+      }
+      if (!SettlePartial(values, fetch)) return WithName(OutcomeKind::kDownloadFailed, entry.name);
+      counts->written += batch.written[i];
+    }
+    pending = std::move(again);
   }
   return Outcome{};
 }

@@ -33,6 +33,7 @@ constexpr Row kRows[] = {
     {OutcomeKind::kContinue,             Level::kInfo,  nullptr,                       Tail::kNothing, ""},
     {OutcomeKind::kRestored,             Level::kInfo,  msg::kRestoredPrefix,          Tail::kPath,    ""},
     {OutcomeKind::kJournalLineIgnored,   Level::kDebug, "journal line ignored: ",      Tail::kName,    ""},
+    {OutcomeKind::kFellBack,             Level::kDebug, "patch or compressed copy failed, fetched the next way: ", Tail::kName, ""},
     {OutcomeKind::kNoUpdateKey,          Level::kInfo,  msg::kNoUpdateKey,             Tail::kNothing, ""},
     {OutcomeKind::kHostStopFailed,       Level::kError, msg::kTerminateHostFailed,     Tail::kNothing, ""},
     {OutcomeKind::kHostStarted,          Level::kInfo,  "",                            Tail::kPath,    ""},
@@ -165,6 +166,7 @@ bool RunReport::WriteStatus(const std::u16string& path, const std::u16string& te
   status.started = started_;
   status.ended = UtcNow();
   status.bytesDownloaded = facts_.bytesDownloaded;
+  status.bytesWritten = facts_.bytesWritten;
   status.listTimestamp = facts_.listTimestamp;
   status.fileCount = facts_.fileCount;
   status.downloadSize = facts_.downloadSize;

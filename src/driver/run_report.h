@@ -12,7 +12,8 @@ namespace velmora::driver {
 struct RunFacts {
   std::string installedVersion;  // the local list's application version
   std::string remoteVersion;
-  std::uint64_t bytesDownloaded = 0;
+  std::uint64_t bytesDownloaded = 0;  // on the wire
+  std::uint64_t bytesWritten = 0;     // of the files fetched, as written
   std::uint64_t listTimestamp = 0;
   std::uint64_t fileCount = 0;
   std::uint64_t downloadSize = 0;

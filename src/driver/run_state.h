@@ -55,7 +55,6 @@ struct RunState {
   // place of its own there, which no other run's copy can take.
   std::u16string retireRunFolder;
   Installation installation;
-  std::uint64_t bytesDownloaded = 0;
 };
 
 // One step of a run: kContinue lets the next one start; anything else ends
@@ -86,8 +85,8 @@ void SetAsideLinkedRetireFolder(const std::u16string& retireFolder);
 void PruneRetired(const RunValues& values, const std::u16string& keptRunFolder);
 
 // Removes the download folder with whatever a run left in it, except the
-// journal while a rollback remains to be finished and the partial downloads
-// kept for the next run.
+// journal while a rollback remains to be finished, the partial downloads
+// kept for the next run and the installed packages' zips.
 void CleanDownloadFolder(const RunValues& values);
 
 }  // namespace velmora::driver

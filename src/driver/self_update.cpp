@@ -14,9 +14,11 @@ namespace {
 // A download that did not complete, or has another size or hash than
 // announced, never replaces the updater.
 Outcome FetchSelf(RunState& state, const manifest::FileEntry& self) {
-  std::uint64_t bytes = 0;
-  const Outcome fetched = FetchFiles(state.session, state.values, {&self}, &bytes);
-  state.bytesDownloaded = bytes;
+  FetchCounts counts;
+  const Outcome fetched = FetchFiles(state.session, state.values, {&self}, &counts);
+  state.report.facts().bytesDownloaded = counts.onWire;
+  state.report.facts().bytesWritten = counts.written;
+  for (const std::string& name : counts.fellBack) state.report.Note(WithName(OutcomeKind::kFellBack, name));
   Outcome failed = fetched;
   switch (fetched.kind) {
     case OutcomeKind::kContinue: break;

@@ -157,7 +157,13 @@ Outcome Download(RunState& state) {
   std::vector<const manifest::FileEntry*> entries;
   entries.reserve(state.plan.size());
   for (const auto& [name, entry] : state.plan) entries.push_back(&entry);
-  return FetchFiles(state.session, state.values, entries, &state.report.facts().bytesDownloaded);
+  FetchCounts counts;
+  const Outcome fetched = FetchFiles(state.session, state.values, entries, &counts);
+  RunFacts& facts = state.report.facts();
+  facts.bytesDownloaded = counts.onWire;
+  facts.bytesWritten = counts.written;
+  for (const std::string& name : counts.fellBack) state.report.Note(WithName(OutcomeKind::kFellBack, name));
+  return fetched;
 }
 
 // The moves that install the plan: plain files from the download folder,
@@ -218,12 +224,27 @@ Outcome Apply(RunState& state) {
   return Outcome{};
 }
 
+// The zips of the packages just installed are kept as the bases their next
+// patches apply to. One that cannot be kept costs only bytes: the next
+// update of that package comes compressed or whole.
+void KeepPackageBases(const RunState& state) {
+  const layout::InstallationPaths& paths = state.values.paths;
+  for (const auto& [key, entry] : state.plan) {
+    if (!manifest::IsPackageName(key)) continue;
+    const std::u16string downloaded = DownloadPathOf(state.values, key);
+    const std::u16string kept = paths.packageBaseFolder + downloaded.substr(paths.downloadFolder.size());
+    platform::CreateDirectoryChain(kept);
+    if (!platform::MoveFileReplacing(downloaded, kept)) platform::RemoveFile(kept);
+  }
+}
+
 Outcome Record(RunState& state) {
   for (const auto& [key, entry] : state.plan) state.writer.RecordAppliedFile(entry);
   state.writer.RecordApplication(state.remoteVersion, state.entryPoint);
   const Outcome recorded = RecordRun(state);
   if (!recorded.Continues()) return recorded;
   state.report.facts().installedVersion = state.remoteVersion;
+  KeepPackageBases(state);
   // Only a run that reached the list's state lets the next one skip an
   // unchanged list; without the validators it merely fetches it again.
   SaveListValidators(state.values, state.fetch, state.writer.Text());
@@ -328,7 +349,8 @@ void CleanDownloadFolder(const RunValues& values) {
   const layout::InstallationPaths& paths = values.paths;
   // A journal left means a rollback the next run must finish first.
   const bool keepJournal = platform::GetPathAttributes(paths.journal, nullptr);
-  const bool keepPartial = platform::GetPathAttributes(paths.partialFolder, nullptr);
+  const bool keepPartial = platform::GetPathAttributes(paths.partialFolder, nullptr) ||
+                           platform::GetPathAttributes(paths.packageBaseFolder, nullptr);
   if (!keepJournal && !keepPartial) {
     platform::DeleteDirectoryTree(paths.downloadFolder);
     return;
@@ -338,7 +360,10 @@ void CleanDownloadFolder(const RunValues& values) {
   do {
     const std::u16string& name = search.Name();
     const std::u16string path = paths.downloadFolder + name;
-    if (name == u"." || name == u".." || name == layout::kJournalName || name == layout::kPartialFolderName) continue;
+    if (name == u"." || name == u".." || name == layout::kJournalName || name == layout::kPartialFolderName ||
+        name == layout::kPackageBaseFolderName) {
+      continue;
+    }
     if (search.IsFolder() && !search.IsLink()) {
       platform::DeleteDirectoryTree(path);
     } else {

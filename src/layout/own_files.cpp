@@ -39,6 +39,8 @@ constexpr OwnEntry kOwnEntries[] = {
     // Kept inside the download folder, and never an installed name either.
     {kStagingFolderName, OwnName::kReserved, false},
     {kJournalName, OwnName::kReserved, false},
+    {kPartialFolderName, OwnName::kReserved, false},
+    {kPackageBaseFolderName, OwnName::kReserved, false},
 };
 
 }  // namespace
@@ -56,6 +58,7 @@ InstallationPaths PathsOf(const std::u16string& installFolder) {
   paths.downloadFolder = installFolder + kDownloadFolderName + u"\\";
   paths.stagingFolder = paths.downloadFolder + kStagingFolderName + u"\\";
   paths.partialFolder = paths.downloadFolder + kPartialFolderName + u"\\";
+  paths.packageBaseFolder = paths.downloadFolder + kPackageBaseFolderName + u"\\";
   paths.retireFolder = installFolder + kRetireFolderName + u"\\";
   paths.journal = paths.downloadFolder + kJournalName;
   paths.localList = installFolder + kLocalListName;

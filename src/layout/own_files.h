@@ -36,6 +36,9 @@ inline constexpr char16_t kLockName[] = u"Velmora.lock";
 inline constexpr char16_t kStagingFolderName[] = u".staging";
 inline constexpr char16_t kJournalName[] = u".journal";
 inline constexpr char16_t kPartialFolderName[] = u"partial";
+// Also inside the download folder: the zip of each package as last
+// installed, the base its next patch applies to.
+inline constexpr char16_t kPackageBaseFolderName[] = u".packages";
 // What an atomic save writes first and renames over the file.
 inline constexpr char16_t kTemporaryEnding[] = u".tmp";
 
@@ -46,6 +49,7 @@ struct InstallationPaths {
   std::u16string downloadFolder;
   std::u16string stagingFolder;
   std::u16string partialFolder;
+  std::u16string packageBaseFolder;
   std::u16string retireFolder;
   std::u16string journal;
   std::u16string localList;

@@ -37,6 +37,7 @@ std::string StatusText(const RunStatus& status) {
   AddText(document, root, "ListTimestamp", NumberText(status.listTimestamp));
   AddText(document, root, "FileCount", NumberText(status.fileCount));
   AddText(document, root, "DownloadSize", NumberText(status.downloadSize));
+  AddText(document, root, "BytesWritten", NumberText(status.bytesWritten));
   tinyxml2::XMLPrinter printer;
   document.Print(&printer);
   return std::string(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));

@@ -22,12 +22,15 @@ struct RunStatus {
   std::uint64_t listTimestamp = 0;  // the signing time of the list, 0 when unsigned
   std::uint64_t fileCount = 0;      // files to fetch, for "update-available"
   std::uint64_t downloadSize = 0;   // their bytes as the list announces them
+  // The files fetched as written: more than BytesDownloaded when patches
+  // or compressed forms arrived.
+  std::uint64_t bytesWritten = 0;
 };
 
 // The document: <UpdateStatus> with one element per field, in the order of
 // the struct (Outcome, Message, InstalledVersion, RemoteVersion, File, Code
 // with its kind as an attribute, Started, Ended, BytesDownloaded,
-// ListTimestamp, FileCount, DownloadSize).
+// ListTimestamp, FileCount, DownloadSize, BytesWritten).
 std::string StatusText(const RunStatus& status);
 
 }  // namespace velmora::manifest

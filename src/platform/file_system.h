@@ -61,6 +61,9 @@ bool FlushFileToDisk(const std::u16string& path);
 // _wfopen_s(path, L"wb"): a stdio stream for binary writing that no other
 // process can open meanwhile, or null (POSIX opens the UTF-8 form).
 std::FILE* OpenForBinaryWrite(const std::u16string& path);
+// _wfopen_s(path, L"ab"): the same for adding to the end of a file, which is
+// created when missing.
+std::FILE* OpenForBinaryAppend(const std::u16string& path);
 // _wfopen_s(path, "rb") (fopen on POSIX): a stdio stream for binary reading,
 // or null.
 std::FILE* OpenForBinaryRead(const std::u16string& path);

@@ -152,7 +152,7 @@ bool WriteCompressedFiles(const std::u16string& out, const std::vector<EarlierRe
         return false;
       }
     }
-    if (!manifest::IsPackageName(name) && !WritePatches(out, earlier, level, name, &entry, &names, messages)) {
+    if (!WritePatches(out, earlier, level, name, &entry, &names, messages)) {
       return false;
     }
   }

@@ -27,8 +27,8 @@ bool ReadEarlierReleases(const std::vector<std::u16string>& folders, std::vector
 // For every entry of `files`, whose file lies in `out` with its size and
 // Sha256 recorded: writes NAME.zst (zstd at `level`) and keeps it, announced
 // on the entry, only when smaller than the file. For each earlier version of
-// a plain file (packages are not kept by clients, so none has a base) whose
-// bytes lie in an earlier release and match its list, writes
+// a file whose bytes lie in an earlier release and match its list (for a
+// package, its zip, which clients keep as installed last), writes
 // NAME.<first 16 hex digits of their Sha256>.zpatch, kept and announced only
 // when smaller than the copy a client would fetch otherwise. A name that is
 // taken or refused is passed over with a warning. False with an error when a

@@ -2,10 +2,12 @@
 #include "transfer/downloader_private.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "platform/encoding.h"
 #include "platform/file_system.h"
@@ -22,6 +24,7 @@ static_assert(sizeof(kUserAgent) == 108 + 1, "the user agent has 108 characters"
 namespace {
 
 constexpr long kNotModified = 304;
+constexpr long kPartialContent = 206;
 
 bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
 
@@ -48,7 +51,10 @@ Downloader::Downloader(const DownloadRequest& request, const SessionParts& sessi
     : request(request),
       session(session),
       bufferBytes(bufferBytes),
-      cap(request.maxBytes != 0 || request.exactlyEmpty ? request.maxBytes : kUnannouncedSizeCap) {}
+      cap(request.maxBytes != 0 || request.exactlyEmpty ? request.maxBytes : kUnannouncedSizeCap),
+      // A range without its validator could splice two versions of a file.
+      offset(request.body == nullptr && request.decoder == nullptr && !request.ifRange.empty() ? request.resumeFrom
+                                                                                                 : 0) {}
 
 Downloader::~Downloader() {
   // The file is closed before the handle is released, and before its buffer.
@@ -61,15 +67,22 @@ bool Downloader::Prepare(DownloadOutcome* failure) {
   failure->status = DownloadStatus::kFailed;
   if (request.url.empty() || (request.body == nullptr && request.path.empty())) return false;
   // A line break would let a stored value add headers of its own.
-  if (HasLineBreak(request.ifNoneMatch) || HasLineBreak(request.ifModifiedSince)) return false;
+  if (HasLineBreak(request.ifNoneMatch) || HasLineBreak(request.ifModifiedSince) || HasLineBreak(request.ifRange)) {
+    return false;
+  }
 
   url = request.url;
   platform::ReplaceAll(url, "\\", "/");
+  if (request.sha256) hasher.emplace();
+  if (request.bodySha256) bodyHasher.emplace();
   if (request.body != nullptr) {
     request.body->clear();
-  } else {
+  } else if (offset == 0 || !HashPrefix()) {
     // The old file goes first, so that a failed transfer can never leave the
-    // previous version looking current.
+    // previous version looking current. A prefix that cannot be read whole
+    // is fetched again.
+    offset = 0;
+    if (request.sha256) hasher.emplace();
     platform::RemoveFile(request.path);
   }
 
@@ -81,18 +94,32 @@ bool Downloader::Prepare(DownloadOutcome* failure) {
     failure->osError = osError;
     return false;
   }
-  if (request.sha256) hasher.emplace();
+  return true;
+}
+
+bool Downloader::HashPrefix() {
+  if (!hasher) return true;
+  FileHandle prefix(platform::OpenForBinaryRead(request.path));
+  if (!prefix) return false;
+  std::vector<char> buffer(std::min<std::uint64_t>(offset, bufferBytes));
+  for (std::uint64_t left = offset; left > 0;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+    if (std::fread(buffer.data(), 1, want, prefix.get()) != want) return false;
+    hasher->Update(buffer.data(), want);
+    left -= want;
+  }
   return true;
 }
 
 bool Downloader::OpenTarget() {
   // Folders are made only when the first open fails: in a batch most
   // targets share folders that exist by then.
-  file.reset(platform::OpenForBinaryWrite(request.path));
+  const auto open = offset > 0 ? platform::OpenForBinaryAppend : platform::OpenForBinaryWrite;
+  file.reset(open(request.path));
   if (!file) {
     platform::CreateDirectoryChain(request.path);
     errno = 0;
-    file.reset(platform::OpenForBinaryWrite(request.path));
+    file.reset(open(request.path));
   }
   if (!file) {
     osError = static_cast<std::uint32_t>(errno);
@@ -106,29 +133,78 @@ bool Downloader::OpenTarget() {
 }
 
 std::size_t Downloader::Write(const char* data, std::size_t size) {
-  if (!file && request.body == nullptr) return 0;
+  if (responseRefused || (!file && request.body == nullptr)) return 0;
   // Servers may omit the length: the cap is enforced on what arrives, and
   // nothing of the piece that crosses it reaches the target.
-  if (size > cap - bytes) {
+  const std::uint64_t counted = request.decoder != nullptr ? bytes : written;
+  if (counted > cap || size > cap - counted) {
     cutOff = true;
     return 0;
   }
+  if (request.decoder != nullptr) {
+    if (!request.decoder->Feed(data, size, [this](const char* piece, std::size_t length) {
+          return Emit(piece, length);
+        })) {
+      if (!writeFailed) decodeFailed = true;
+      return 0;
+    }
+  } else if (!Emit(data, size)) {
+    return 0;
+  }
+  if (bodyHasher) bodyHasher->Update(data, size);
+  bytes += size;
+  return size;
+}
+
+bool Downloader::Emit(const char* data, std::size_t size) {
   if (request.body != nullptr) {
     try {
       request.body->append(data, size);
     } catch (...) {
       writeFailed = true;  // out of memory: libcurl cannot unwind
-      return 0;
+      return false;
     }
   } else if (std::fwrite(data, 1, size, file.get()) != size) {
     osError = static_cast<std::uint32_t>(errno);
     writeFailed = true;
-    return 0;
+    return false;
   }
   // A hasher that failed is spent, and the digest check then fails.
   if (hasher) hasher->Update(data, size);
-  bytes += size;
-  return size;
+  written += size;
+  return true;
+}
+
+bool Downloader::TakeResponse(long status) {
+  if (status == kPartialContent && offset > 0) {
+    // "bytes 1000-1999/2000": the rest, from exactly where the target ends.
+    resumed = contentRange.rfind("bytes " + std::to_string(offset) + "-", 0) == 0;
+    written = offset;
+    return resumed;
+  }
+  if (status != 200 || request.body != nullptr) return true;
+  if (offset > 0) {
+    // The server sends the whole body (it ignores ranges, or the file
+    // changed): the target starts over.
+    offset = 0;
+    file.reset(platform::OpenForBinaryWrite(request.path));
+    if (!file) {
+      osError = static_cast<std::uint32_t>(errno);
+      writeFailed = true;
+      return false;
+    }
+    if (fileBuffer) std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, bufferBytes);
+    if (request.sha256) hasher.emplace();
+  }
+  if (request.validatorsPath.empty()) return true;
+  // A weak ETag cannot make a range request conditional; the modification
+  // time can. Without either the copy cannot be resumed: none is written.
+  const std::string& validator = !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : lastModified;
+  platform::RemoveFile(request.validatorsPath);
+  if (validator.empty()) return true;
+  FileHandle out(platform::OpenForBinaryWrite(request.validatorsPath));
+  if (out) std::fwrite(validator.data(), 1, validator.size(), out.get());
+  return true;
 }
 
 void Downloader::Header(std::string_view line) {
@@ -138,6 +214,7 @@ void Downloader::Header(std::string_view line) {
     etag.clear();
     lastModified.clear();
     served.clear();
+    contentRange.clear();
     return;
   }
   if (Trimmed(line).empty()) {
@@ -156,6 +233,7 @@ void Downloader::Header(std::string_view line) {
         version >= CURL_HTTP_VERSION_2_0) {
       multiplexed = true;
     }
+    if (!TakeResponse(status)) responseRefused = true;
     return;
   }
   const std::size_t colon = line.find(':');
@@ -163,11 +241,13 @@ void Downloader::Header(std::string_view line) {
   if (NameIs(line, colon, "etag")) etag = Trimmed(line.substr(colon + 1));
   if (NameIs(line, colon, "last-modified")) lastModified = Trimmed(line.substr(colon + 1));
   if (NameIs(line, colon, "date")) served = Trimmed(line.substr(colon + 1));
+  if (NameIs(line, colon, "content-range")) contentRange = Trimmed(line.substr(colon + 1));
 }
 
 DownloadOutcome Downloader::Finish(CURLcode result) {
   DownloadOutcome outcome;
   outcome.bytes = bytes;
+  outcome.written = written;
   outcome.transferError = static_cast<int>(result);
   outcome.osError = osError;
   // Times have a resolution of one second, and servers such as nginx build
@@ -190,20 +270,27 @@ DownloadOutcome Downloader::Finish(CURLcode result) {
     outcome.status = DownloadStatus::kWriteFailed;
   } else if (cutOff || result == CURLE_FILESIZE_EXCEEDED) {
     outcome.status = DownloadStatus::kTooLarge;
+  } else if (responseRefused) {
+    outcome.status = DownloadStatus::kFailed;
+  } else if (decodeFailed) {
+    outcome.status = DownloadStatus::kDecodeFailed;
   } else if (result != CURLE_OK) {
     outcome.status = DownloadStatus::kFailed;
   } else if (status == kNotModified && conditional) {
     outcome.status = DownloadStatus::kNotModified;
-  } else if (status != 200) {
+  } else if (status != 200 && !(status == kPartialContent && resumed)) {
     outcome.status = DownloadStatus::kFailed;
   } else if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)) {
     // Data still in the stream's buffer must reach the file before success
     // is reported: a full disk shows up here, not silently at the close.
     outcome.osError = static_cast<std::uint32_t>(errno);
     outcome.status = DownloadStatus::kWriteFailed;
+  } else if (request.decoder != nullptr && !request.decoder->End()) {
+    outcome.status = DownloadStatus::kDecodeFailed;
   } else {
-    platform::Sha256Digest digest{};
-    const bool matches = !request.sha256 || (hasher->Finish(&digest) && digest == *request.sha256);
+    platform::Sha256Digest digest{}, bodyDigest{};
+    const bool matches = (!request.sha256 || (hasher->Finish(&digest) && digest == *request.sha256)) &&
+                         (!request.bodySha256 || (bodyHasher->Finish(&bodyDigest) && bodyDigest == *request.bodySha256));
     outcome.status = matches ? DownloadStatus::kOk : DownloadStatus::kHashMismatch;
   }
   return outcome;

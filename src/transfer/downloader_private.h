@@ -68,13 +68,25 @@ class Downloader {
   bool ApplyOptions();
   bool ApplyLimits();
   bool ApplySecurity();
-  // Opens the target file (making its folders when needed).
+  // Opens the target file (making its folders when needed), to append when
+  // resuming.
   bool OpenTarget();
+  // Hashes the prefix a resumed target already holds; false when it cannot
+  // be read whole.
+  bool HashPrefix();
+  // At the end of the last response's header: a new body writes its
+  // validator, a 200 to a resumed request starts the target over, and a 206
+  // must continue exactly where the target ends. False ends the transfer.
+  bool TakeResponse(long status);
+  // Writes decoded (or plain) bytes to the target; false on a failed write.
+  bool Emit(const char* data, std::size_t size);
 
   const DownloadRequest& request;
   const SessionParts& session;
   const std::size_t bufferBytes;
   const std::uint64_t cap;
+  // The bytes the target holds of a resumed body; 0 once it starts over.
+  std::uint64_t offset;
   CurlHandle handle;
   FileHandle file;
   std::string url;
@@ -82,9 +94,16 @@ class Downloader {
   // The stream buffer of `file`; it must outlive the stream.
   std::unique_ptr<char[]> fileBuffer;
   std::optional<platform::Sha256Hasher> hasher;
+  std::optional<platform::Sha256Hasher> bodyHasher;
   std::uint64_t bytes = 0;
+  std::uint64_t written = 0;
+  // The target's prefix counts: a 206 continued it.
+  bool resumed = false;
   bool cutOff = false;
   bool writeFailed = false;
+  bool decodeFailed = false;
+  bool responseRefused = false;
+  std::string contentRange;
   std::uint32_t osError = 0;
   std::string etag;
   std::string lastModified;

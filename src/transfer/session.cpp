@@ -231,11 +231,16 @@ BatchResult TransferSession::DownloadBatch(const std::vector<DownloadRequest>& r
   BatchResult result;
   result.ok = true;
   result.bytes.resize(requests.size());
-  state_->Run(requests.data(), requests.size(), [&result](std::size_t index, const DownloadOutcome& outcome) {
+  result.statuses.assign(requests.size(), DownloadStatus::kFailed);
+  result.written.resize(requests.size());
+  state_->Run(requests.data(), requests.size(), [&](std::size_t index, const DownloadOutcome& outcome) {
+    result.statuses[index] = outcome.status;
+    result.written[index] = outcome.written;
     if (outcome.status == DownloadStatus::kOk || outcome.status == DownloadStatus::kNotModified) {
       result.bytes[index] = outcome.bytes;
       return true;
     }
+    if (requests[index].mayFail) return true;
     if (result.ok || index < result.failedIndex) {
       result.ok = false;
       result.failedIndex = index;

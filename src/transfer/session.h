@@ -52,7 +52,8 @@ class TransferSession {
   // own limits, so a stalled connection is abandoned while the others go
   // on. After the first failure no new transfer starts and the running ones
   // are ended; of the requests that failed, the first in request order is
-  // reported. kNotModified counts as success. An empty batch is ok. Warm
+  // reported. A request that may fail neither stops the batch nor is
+  // reported that way; its status says how it ended. kNotModified counts as success. An empty batch is ok. Warm
   // connections left unused are closed at the end.
   BatchResult DownloadBatch(const std::vector<DownloadRequest>& requests);
 

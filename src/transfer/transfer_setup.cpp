@@ -73,9 +73,12 @@ bool RestrictSchemes(CURL* curl, bool httpsOnly) {
 bool Downloader::ApplyOptions() {
   CURL* curl = handle.get();
   if (!AppendHeader(headers, "If-None-Match: ", request.ifNoneMatch) ||
-      !AppendHeader(headers, "If-Modified-Since: ", request.ifModifiedSince)) {
+      !AppendHeader(headers, "If-Modified-Since: ", request.ifModifiedSince) ||
+      (offset > 0 && !AppendHeader(headers, "If-Range: ", request.ifRange))) {
     return false;
   }
+  const std::string range = std::to_string(offset) + "-";
+  if (offset > 0 && curl_easy_setopt(handle.get(), CURLOPT_RANGE, range.c_str()) != CURLE_OK) return false;
   // The first options keep the order the downloader always set them in.
   return curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&

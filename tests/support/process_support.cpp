@@ -204,7 +204,7 @@ bool Nginx::Start(const std::string& prefix, const std::string& docroot,
          << "error_log " << prefix << "/error.log warn;\n"
          << "events { worker_connections 256; }\n"
          << "http {\n"
-         << "    log_format e2e '$request_uri';\n"
+         << "    log_format e2e '$request_uri $status $body_bytes_sent';\n"
          << "    access_log " << prefix << "/access.log e2e;\n"
          << "    types { }\n    default_type application/octet-stream;\n"
          << "    sendfile on;\n    keepalive_timeout 65;\n    server_tokens off;\n"
@@ -243,8 +243,16 @@ std::vector<std::string> Nginx::RequestedUris() const {
   std::vector<std::string> uris;
   std::istringstream in(ReadFile(prefix_ + "/access.log"));
   std::string line;
-  while (std::getline(in, line)) uris.push_back(line);
+  while (std::getline(in, line)) uris.push_back(line.substr(0, line.find(' ')));
   return uris;
+}
+
+std::vector<Nginx::Served> Nginx::Requests() const {
+  std::vector<Served> requests;
+  std::istringstream in(ReadFile(prefix_ + "/access.log"));
+  Served served;
+  while (in >> served.uri >> served.status >> served.bytes) requests.push_back(served);
+  return requests;
 }
 
 std::string Nginx::ErrorLog() const { return ReadFile(prefix_ + "/error.log"); }

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -81,6 +82,13 @@ class Nginx {
   std::string BaseUrl() const;
   // Request URIs in the order nginx served them.
   std::vector<std::string> RequestedUris() const;
+  // The same with each answer's status and body bytes sent.
+  struct Served {
+    std::string uri;
+    int status = 0;
+    std::uint64_t bytes = 0;
+  };
+  std::vector<Served> Requests() const;
   std::string ErrorLog() const;
 
  private:

@@ -182,6 +182,8 @@ std::FILE* OpenForBinaryWrite(const std::u16string& path) {
   return std::fopen(ToNative(path).c_str(), "wbe");  // "e": not inherited by started programs
 }
 
+std::FILE* OpenForBinaryAppend(const std::u16string& path) { return std::fopen(ToNative(path).c_str(), "abe"); }
+
 std::FILE* OpenForBinaryRead(const std::u16string& path) { return std::fopen(ToNative(path).c_str(), "rbe"); }
 
 int OpenForAppend(const std::u16string& path) {

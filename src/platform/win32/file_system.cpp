@@ -139,6 +139,12 @@ std::FILE* OpenForBinaryWrite(const std::u16string& path) {
   return file;
 }
 
+std::FILE* OpenForBinaryAppend(const std::u16string& path) {
+  std::FILE* file = nullptr;
+  if (_wfopen_s(&file, AsWide(path), L"ab") != 0) return nullptr;
+  return file;
+}
+
 std::FILE* OpenForBinaryRead(const std::u16string& path) {
   std::FILE* file = nullptr;
   if (_wfopen_s(&file, AsWide(path), L"rb") != 0) return nullptr;
