@@ -116,13 +116,26 @@ bool FallBack(Fetch& fetch) {
   return true;
 }
 
-// The partial copy of a whole file and what resuming it needs. The copy is
-// named by the file's hash: a list that announces other content leaves it
-// unclaimed, and it is dropped.
+// The name of an entry's partial copy: the hash of its name, size and
+// Sha256, so that a list that announces other content for the name leaves
+// the copy unclaimed, and it is dropped.
+std::u16string PartialNameOf(const manifest::FileEntry& entry) {
+  const std::string key = entry.name + "\n" + std::to_string(entry.size) + "\n" + Lowered(entry.sha256);
+  platform::Sha256Hasher hasher;
+  platform::Sha256Digest digest{};
+  if (!hasher.Update(key.data(), key.size()) || !hasher.Finish(&digest)) return std::u16string();
+  return platform::Utf8ToWide(platform::Sha256Hex(digest));
+}
+
+// The partial copy of a whole file and what resuming it needs. Only a
+// validator lets a range continue the same content; without a Sha256 it is
+// also all that vouches for the joined file.
 void PrepareResume(const RunValues& values, Fetch& fetch, transfer::DownloadRequest* request) {
   const manifest::FileEntry& entry = *fetch.entry;
-  if (!entry.hasSize || entry.size < kResumableSize || entry.sha256.empty()) return;
-  fetch.partialPath = values.paths.partialFolder + platform::Utf8ToWide(Lowered(entry.sha256));
+  if (!entry.hasSize || entry.size < kResumableSize) return;
+  const std::u16string name = PartialNameOf(entry);
+  if (name.empty()) return;
+  fetch.partialPath = values.paths.partialFolder + name;
   request->path = fetch.partialPath;
   request->validatorsPath = fetch.partialPath + kValidatorEnding;
   std::uint64_t held = 0;
@@ -180,8 +193,8 @@ void DropUnclaimedPartials(const RunValues& values, const std::vector<Fetch>& fe
     const std::u16string& name = search.Name();
     if (name == u"." || name == u"..") continue;
     const bool claimed = std::any_of(fetches.begin(), fetches.end(), [&](const Fetch& fetch) {
-      const std::u16string hash = platform::Utf8ToWide(Lowered(fetch.entry->sha256));
-      return !hash.empty() && (name == hash || name == hash + kValidatorEnding);
+      const std::u16string partial = PartialNameOf(*fetch.entry);
+      return name == partial || name == partial + kValidatorEnding;
     });
     const std::u16string path = values.paths.partialFolder + name;
     if (claimed) continue;

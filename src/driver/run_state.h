@@ -85,8 +85,8 @@ void SetAsideLinkedRetireFolder(const std::u16string& retireFolder);
 void PruneRetired(const RunValues& values, const std::u16string& keptRunFolder);
 
 // Removes the download folder with whatever a run left in it, except the
-// journal while a rollback remains to be finished, the partial downloads
-// kept for the next run and the installed packages' zips.
+// journal while a rollback remains to be finished and the partial downloads
+// kept for the next run.
 void CleanDownloadFolder(const RunValues& values);
 
 }  // namespace velmora::driver

@@ -349,8 +349,9 @@ void CleanDownloadFolder(const RunValues& values) {
   const layout::InstallationPaths& paths = values.paths;
   // A journal left means a rollback the next run must finish first.
   const bool keepJournal = platform::GetPathAttributes(paths.journal, nullptr);
-  const bool keepPartial = platform::GetPathAttributes(paths.partialFolder, nullptr) ||
-                           platform::GetPathAttributes(paths.packageBaseFolder, nullptr);
+  // An empty partial folder goes; one with copies to resume stays.
+  platform::RemoveFolder(paths.partialFolder);
+  const bool keepPartial = platform::GetPathAttributes(paths.partialFolder, nullptr);
   if (!keepJournal && !keepPartial) {
     platform::DeleteDirectoryTree(paths.downloadFolder);
     return;
@@ -360,10 +361,7 @@ void CleanDownloadFolder(const RunValues& values) {
   do {
     const std::u16string& name = search.Name();
     const std::u16string path = paths.downloadFolder + name;
-    if (name == u"." || name == u".." || name == layout::kJournalName || name == layout::kPartialFolderName ||
-        name == layout::kPackageBaseFolderName) {
-      continue;
-    }
+    if (name == u"." || name == u".." || name == layout::kJournalName || name == layout::kPartialFolderName) continue;
     if (search.IsFolder() && !search.IsLink()) {
       platform::DeleteDirectoryTree(path);
     } else {

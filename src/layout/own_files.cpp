@@ -35,12 +35,12 @@ constexpr OwnEntry kOwnEntries[] = {
     {kTimestampName, OwnName::kReserved, true},
     {kValidatorsName, OwnName::kReserved, true},
     {kStatusName, OwnName::kReserved, true},
+    {kPackageBaseFolderName, OwnName::kReserved, false},
     {kLockName, OwnName::kReserved, false},
     // Kept inside the download folder, and never an installed name either.
     {kStagingFolderName, OwnName::kReserved, false},
     {kJournalName, OwnName::kReserved, false},
     {kPartialFolderName, OwnName::kReserved, false},
-    {kPackageBaseFolderName, OwnName::kReserved, false},
 };
 
 }  // namespace
@@ -58,7 +58,7 @@ InstallationPaths PathsOf(const std::u16string& installFolder) {
   paths.downloadFolder = installFolder + kDownloadFolderName + u"\\";
   paths.stagingFolder = paths.downloadFolder + kStagingFolderName + u"\\";
   paths.partialFolder = paths.downloadFolder + kPartialFolderName + u"\\";
-  paths.packageBaseFolder = paths.downloadFolder + kPackageBaseFolderName + u"\\";
+  paths.packageBaseFolder = installFolder + kPackageBaseFolderName + u"\\";
   paths.retireFolder = installFolder + kRetireFolderName + u"\\";
   paths.journal = paths.downloadFolder + kJournalName;
   paths.localList = installFolder + kLocalListName;

@@ -36,8 +36,8 @@ inline constexpr char16_t kLockName[] = u"Velmora.lock";
 inline constexpr char16_t kStagingFolderName[] = u".staging";
 inline constexpr char16_t kJournalName[] = u".journal";
 inline constexpr char16_t kPartialFolderName[] = u"partial";
-// Also inside the download folder: the zip of each package as last
-// installed, the base its next patch applies to.
+// At the top: the zip of each package as last installed, the base its next
+// patch applies to.
 inline constexpr char16_t kPackageBaseFolderName[] = u".packages";
 // What an atomic save writes first and renames over the file.
 inline constexpr char16_t kTemporaryEnding[] = u".tmp";

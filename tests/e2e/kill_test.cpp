@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "e2e/e2e_fixture.h"
+#include "e2e/tool_run.h"
 #include "platform/encoding.h"
 #include "layout/own_files.h"
 
@@ -53,7 +54,7 @@ bool IsOwnName(const std::string& name) {
   for (const char16_t* own : {layout::kValidatorsName, layout::kLockName, layout::kStatusName}) {
     if (name == platform::WideToUtf8(own)) return true;
   }
-  for (const char* folder : {"log/", "temp/", ".RECYCLER/"}) {
+  for (const char* folder : {"log/", "temp/", ".RECYCLER/", ".packages/"}) {
     if (name.rfind(folder, 0) == 0) return true;
   }
   return false;
@@ -63,34 +64,46 @@ class KillDuringRun : public UpdaterTest {
  protected:
   // Version 1 has 150 plain files and a package folder of 100 files that the
   // new package replaces, one that it drops, a folder it drops and a folder
-  // it turns into a file. The release has the 150 files in new contents and
-  // a package of 301 entries.
+  // it turns into a file. The release, built by velmora-release against
+  // version 1's, has the 150 files changed in a few bytes each (so that they
+  // come as patches) and a package of 301 entries.
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(UpdaterTest::SetUp());
     for (int i = 0; i < 150; ++i) {
       const std::string name = Numbered("data/f%03d.bin", i);
-      oldFiles_[name] = Bytes(1024, 9000 + static_cast<unsigned>(i));
-      newFiles_[name] = Bytes(2048, 1000 + static_cast<unsigned>(i));
-      const std::string key = "data\\" + name.substr(5);
-      releaseFiles_.push_back({key, "2.0", newFiles_[name]});
-      installed_.push_back({"1.0", key, ""});
+      oldFiles_[name] = Bytes(2048, 9000 + static_cast<unsigned>(i));
+      newFiles_[name] = oldFiles_[name];
+      newFiles_[name].replace(100, 16, Bytes(16, 1000 + static_cast<unsigned>(i)));
     }
-    std::vector<std::pair<std::string, std::string>> entries;
     for (int i = 0; i < 300; ++i) {
-      const std::string name = Numbered("e%03d.bin", i);
-      entries.emplace_back(name, Bytes(1024, 5000 + static_cast<unsigned>(i)));
-      newFiles_["skin/" + name] = entries.back().second;
-      if (i < 100) oldFiles_["skin/" + name] = Bytes(512, 7000 + static_cast<unsigned>(i));
+      const std::string name = Numbered("skin/e%03d.bin", i);
+      newFiles_[name] = Bytes(1024, 5000 + static_cast<unsigned>(i));
+      if (i < 100) oldFiles_[name] = Bytes(512, 7000 + static_cast<unsigned>(i));
     }
     oldFiles_["skin/old.txt"] = "dropped by the new package";
     oldFiles_["skin/gone/a.txt"] = "in a folder the new package drops";
     oldFiles_["skin/conf/x.ini"] = "in a folder the new package makes a file of";
-    entries.emplace_back("conf", "now a file");
-    newFiles_["skin/conf"] = entries.back().second;
-    releaseFiles_.push_back({"skin.zip", "2.0", MakeZip(entries)});
-    installed_.push_back({"1.0", "skin.zip", ""});
-    Publish("2.0", releaseFiles_);
+    newFiles_["skin/conf"] = "now a file";
+    BuildRelease("1.0", oldFiles_, root_ + "/release1", "");
+    BuildRelease("2.0", newFiles_, release_, root_ + "/release1/UpdateList.xml");
+    for (const Attributes& file : ReadFileElements(ReadFile(Release("UpdateList.xml")))) {
+      releaseVersions_[AttributeValue(file, "Name")] = AttributeValue(file, "Ver");
+    }
+    ASSERT_NE(ReadFile(Release("UpdateList.xml")).find("<Patch "), std::string::npos) << "a release with patches";
     StartServer();
+  }
+
+  // Writes `files` and the host as an application folder and builds it.
+  void BuildRelease(const std::string& version, const std::map<std::string, std::string>& files,
+                    const std::string& out, const std::string& previous) {
+    const std::string from = out + "-app";
+    for (const auto& [name, content] : files) ASSERT_TRUE(WriteFile(from + "/" + name, content));
+    ASSERT_TRUE(CopyFile(TEST_HOST_BINARY, from + "/Host"));
+    std::vector<std::string> arguments{"build", "--from", from, "--version", version, "--entry-point", "Host",
+                                       "--package", "skin", "--zstd-level", "3", "--out", out};
+    if (!previous.empty()) arguments.insert(arguments.end(), {"--previous", previous});
+    std::string output;
+    ASSERT_TRUE(RunTool(RELEASE_TOOL_BINARY, arguments, root_, &output)) << output;
   }
 
   void TearDown() override {
@@ -118,7 +131,7 @@ class KillDuringRun : public UpdaterTest {
     }
     const std::string trash = root_ + "/trash/" + std::to_string(trashMade_) + "/";
     ::mkdir(trash.c_str(), 0755);
-    for (const char* leftover : {"data", "skin", "temp", ".RECYCLER"}) {
+    for (const char* leftover : {"data", "skin", "temp", ".RECYCLER", ".packages"}) {
       ::rename(App(leftover).c_str(), (trash + leftover).c_str());
     }
     ++trashMade_;
@@ -127,7 +140,7 @@ class KillDuringRun : public UpdaterTest {
       RemoveTree(App(leftover));
     }
     for (const auto& [name, content] : oldFiles_) ASSERT_TRUE(WriteFile(App(name), content));
-    WriteLocalList("1.0", installed_);
+    ASSERT_TRUE(CopyFile(root_ + "/release1/UpdateList.xml", App("UpdateList.xml")));
   }
 
   // Host id 0 stops nothing: the hosts a run starts end with the next reset.
@@ -137,7 +150,7 @@ class KillDuringRun : public UpdaterTest {
   // those the package drops may have been retired. The list is whole, old or
   // new.
   void ExpectNothingLost() const {
-    EXPECT_EQ(RecordedVersions().size(), releaseFiles_.size());
+    EXPECT_EQ(RecordedVersions().size(), releaseVersions_.size());
     for (const auto& [name, content] : oldFiles_) {
       const std::string now = ReadFile(App(name));
       const auto released = newFiles_.find(name);
@@ -163,15 +176,12 @@ class KillDuringRun : public UpdaterTest {
       if (seen.count(name) == 0) wrong.push_back(name);
     }
     EXPECT_EQ(wrong, std::vector<std::string>{}) << "files that differ from the release";
-    const std::map<std::string, std::string> versions = RecordedVersions();
-    EXPECT_EQ(versions.size(), releaseFiles_.size());
-    for (const auto& [name, version] : versions) EXPECT_EQ(version, "2.0") << name;
+    EXPECT_EQ(RecordedVersions(), releaseVersions_);
   }
 
   std::map<std::string, std::string> oldFiles_;  // relative path -> content
   std::map<std::string, std::string> newFiles_;
-  std::vector<ReleaseFile> releaseFiles_;
-  std::vector<ListFile> installed_;
+  std::map<std::string, std::string> releaseVersions_;  // list name -> version
   std::thread trashRemover_;
   std::atomic<bool> trashDone_{false};
   std::atomic<int> trashMade_{0};

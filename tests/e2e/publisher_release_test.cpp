@@ -118,6 +118,10 @@ TEST_F(PublisherRelease, BuiltReleasesUpdateAnInstallationAndTheNextOneOnlyWhatC
   std::vector<std::string> requested = nginx_.RequestedUris();
   requested.erase(requested.begin(), requested.begin() + static_cast<long>(requestsBefore));
   std::sort(requested.begin(), requested.end());
+  // The package comes as a patch against the zip the first update kept.
+  ASSERT_EQ(requested.size(), 5u);
+  EXPECT_EQ(requested.back().rfind("/skin.zip.", 0), 0u) << requested.back();
+  requested.back() = "/skin.zip";
   EXPECT_EQ(requested, (std::vector<std::string>{"/UpdateList.xml", "/UpdateList.xml.minisig", "/config.ini",
                                                  "/readme.txt", "/skin.zip"}));
   ExpectInstalled(app3);

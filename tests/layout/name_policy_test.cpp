@@ -71,8 +71,8 @@ TEST(ClassifyOwnName, EveryStateFileAndItsTemporaryIsTheUpdaters) {
   }
   EXPECT_EQ(ClassifyOwnName(paths.updateKey.substr(paths.installFolder.size())), OwnName::kUpdateKey);
   EXPECT_EQ(ClassifyOwnName(u"UpdateKey.pub.tmp"), OwnName::kReserved);
-  EXPECT_EQ(ClassifyOwnName(u"temp"), OwnName::kReserved);
-  EXPECT_EQ(ClassifyOwnName(u"partial"), OwnName::kNone);
+  // Download-folder names too: a list name lands there first.
+  for (const char16_t* name : {u"temp", u"partial", u".packages"}) EXPECT_EQ(ClassifyOwnName(name), OwnName::kReserved);
   const std::u16string updater = platform::Utf8ToWide(UpdaterFileName());
   EXPECT_EQ(ClassifyOwnName(updater), OwnName::kUpdater);
   // The updater in another letter case is the updater where names ignore it.
