@@ -14,6 +14,7 @@ enum class OutcomeKind {
   // Notes on the way: logged, the run goes on.
   kRestored,
   kJournalLineIgnored,
+  kSystemProxy,  // name: the proxy the system setting chose
   kNoUpdateKey,
   kHostStopFailed,
   kHostStarted,

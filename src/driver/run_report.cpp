@@ -33,6 +33,7 @@ constexpr Row kRows[] = {
     {OutcomeKind::kContinue,             Level::kInfo,  nullptr,                       Tail::kNothing, ""},
     {OutcomeKind::kRestored,             Level::kInfo,  msg::kRestoredPrefix,          Tail::kPath,    ""},
     {OutcomeKind::kJournalLineIgnored,   Level::kDebug, "journal line ignored: ",      Tail::kName,    ""},
+    {OutcomeKind::kSystemProxy,          Level::kDebug, "system proxy: ",              Tail::kName,    ""},
     {OutcomeKind::kNoUpdateKey,          Level::kInfo,  msg::kNoUpdateKey,             Tail::kNothing, ""},
     {OutcomeKind::kHostStopFailed,       Level::kError, msg::kTerminateHostFailed,     Tail::kNothing, ""},
     {OutcomeKind::kHostStarted,          Level::kInfo,  "",                            Tail::kPath,    ""},
