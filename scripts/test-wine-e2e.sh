@@ -7,7 +7,9 @@
 #        (default build-windows, as scripts/build-windows.sh leaves it)
 # Every installation lives on drive V:, a private Wine drive mapped to a
 # temporary folder; each run retires files to .RECYCLER\<run>\ inside it.
-# Everything this script starts ends with it (wineserver -k, nginx by its pid);
+# Every run goes direct unless its scenario sets the user's proxy setting.
+# Everything this script starts ends with it (wineserver -k, nginx and the
+# logging proxy by their pids);
 # VELMORA_E2E_KEEP=1 keeps the temporary folder for a look afterwards.
 set -uo pipefail
 
@@ -31,9 +33,11 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 vdrive="$work/v"
 www="$work/www"
 nginx_pid=""
+proxy_pid=""
 
 cleanup() {
   timeout 20 "$wineserver" -k >/dev/null 2>&1
+  [ -n "$proxy_pid" ] && kill -TERM "$proxy_pid" 2>/dev/null
   if [ -n "$nginx_pid" ] && [ "$(cat "/proc/$nginx_pid/comm" 2>/dev/null)" = nginx ]; then
     kill -TERM "$nginx_pid" 2>/dev/null
     for _ in $(seq 50); do [ -e "/proc/$nginx_pid" ] || break; sleep 0.1; done
@@ -470,6 +474,86 @@ scenario_https() {
   done
 }
 
+# ------------------------------------------------------------------ proxy
+# The user's proxy setting as WinHTTP reads it (WinHttpGetIEProxyConfigForCurrentUser):
+# the binary DefaultConnectionSettings of Internet Settings\Connections, little
+# endian: version 0x46, a change counter, flags (1 direct, 2 static proxy,
+# 4 script, 8 auto-detect), then proxy, bypass list and script URL, each a
+# length and ANSI text. Without the value Wine auto-detects, and its WPAD
+# lookups would hold every run for seconds.
+le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+hex_field() { le32 ${#1}; printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+# set_system_proxy [PROXY [BYPASS]]: the static proxy and its bypass list; direct without PROXY
+set_system_proxy() {
+  local flags=1; [ -n "${1:-}" ] && flags=3
+  timeout 60 "$wine" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /f \
+    /d "$(le32 0x46)$(le32 1)$(le32 $flags)$(hex_field "${1:-}")$(hex_field "${2:-}")$(hex_field '')" >/dev/null 2>&1
+}
+# start_proxy: a logging HTTP proxy on 127.0.0.1 that forwards absolute-URI
+# requests to 127.0.0.1 with the connection closed after each answer, writing
+# each request line to $work/proxy.log; sets proxy_port
+start_proxy() {
+  : >"$work/proxy.log"
+  python3 -u - "$work/proxy.log" >"$work/proxy.port" 2>"$work/proxy.err" <<'PY' &
+import socket, sys, threading
+log = open(sys.argv[1], "a", buffering=1)
+def serve(client):
+    with client:
+        client.settimeout(30)
+        head = b""
+        while b"\r\n\r\n" not in head:
+            data = client.recv(4096)
+            if not data: return
+            head += data
+        line, _, rest = head.partition(b"\r\n")
+        log.write(line.decode("latin-1") + "\n")
+        method, target, version = line.split(b" ")
+        authority, _, path = target[len(b"http://"):].partition(b"/")
+        kept = [h for h in rest.split(b"\r\n\r\n")[0].split(b"\r\n")
+                if h and not h.lower().startswith((b"connection:", b"proxy-connection:"))]
+        with socket.create_connection(("127.0.0.1", int(authority.split(b":")[1])), timeout=30) as server:
+            server.sendall(b"\r\n".join([method + b" /" + path + b" " + version] + kept + [b"Connection: close", b"", b""]))
+            while data := server.recv(65536): client.sendall(data)
+listener = socket.create_server(("127.0.0.1", 0))
+print(listener.getsockname()[1])
+while True:
+    threading.Thread(target=serve, args=(listener.accept()[0],), daemon=True).start()
+PY
+  proxy_pid=$!
+  wait_for 10 test -s "$work/proxy.port" && proxy_port=$(cat "$work/proxy.port")
+}
+proxy_saw() { grep -qF -- "$1" "$work/proxy.log"; }
+proxy_saw_nothing() { [ ! -s "$work/proxy.log" ]; }
+
+# The user's static proxy setting carries the run through the logging proxy;
+# with <local> in its bypass list the run goes past it to 127.0.0.1.
+scenario_system_proxy() {
+  local d="$vdrive/proxy" r="$www/proxy" row bypass
+  new_release proxy; release_list proxy
+  check "logging proxy started" start_proxy || return
+  for row in through bypassed; do
+    bypass=""; [ "$row" = bypassed ] && bypass='<local>'
+    new_install proxy
+    : >"$work/proxy.log"
+    set_system_proxy "127.0.0.1:$proxy_port" "$bypass"
+    check "$row: host started" start_host proxy 60 || break
+    check "$row: updater run ended in time" run_updater 'V:\proxy' "$base/proxy/" "$host_pid"
+    check "$row: status says updated" status_is "$d" updated
+    check "$row: core.dll equals the release" same "$d/core.dll" "$r/core.dll"
+    if [ "$row" = through ]; then
+      check "$row: the proxy carried the list" proxy_saw "GET $base/proxy/UpdateList.xml HTTP/1.1"
+      check "$row: the proxy carried core.dll" proxy_saw "GET $base/proxy/core.dll HTTP/1.1"
+      check "$row: the log names the proxy" grep -aqF "system proxy: 127.0.0.1:$proxy_port" "$d"/log/*.log
+    else
+      check "$row: the proxy saw nothing" proxy_saw_nothing
+    fi
+    check "$row: host started again" wait_for 30 lines_at_least "$d/host-started.log" 2
+    kill -TERM $(pids_matching '*V:\\proxy\\SampleHost.exe*') 2>/dev/null
+  done
+  set_system_proxy
+}
+
 # ------------------------------------------------------------------ main
 start=$(date +%s)
 "$wineserver" -p
@@ -486,6 +570,7 @@ timeout 20 "$wineserver" -k >/dev/null 2>&1
 "$wineserver" -p
 timeout 60 "$wine" wineboot >/dev/null 2>&1 || echo "wine-e2e: wineboot did not restart cleanly, going on" >&2
 ln -s "$vdrive" "$WINEPREFIX/dosdevices/v:"
+set_system_proxy || echo "wine-e2e: could not store direct proxy settings; runs may wait for WPAD" >&2
 start_nginx || exit 1
 
 passed=0 failed=0 skipped=0
@@ -518,6 +603,7 @@ run_scenario "list with A.txt and a.txt refused whole" scenario_case_clash
 run_scenario "example host starts the updater, is restarted and reads the outcome" scenario_host_example
 run_scenario "junction planted in the retire folder" scenario_retire_junction
 run_scenario "https: UpdateCA.pem alone trusted; other authority, other name and old switch refused" scenario_https
+run_scenario "the user's static system proxy, and its <local> bypass" scenario_system_proxy
 
 echo "wine-e2e: stage took $(( $(date +%s) - start )) s"
 echo "wine-e2e: $passed passed, $failed failed, $skipped skipped"

@@ -15,6 +15,7 @@ enum class OutcomeKind {
   kRestored,
   kJournalLineIgnored,
   kFellBack,
+  kSystemProxy,  // name: the proxy the system setting chose
   kNoUpdateKey,
   kHostStopFailed,
   kHostStarted,

@@ -34,6 +34,7 @@ constexpr Row kRows[] = {
     {OutcomeKind::kRestored,             Level::kInfo,  msg::kRestoredPrefix,          Tail::kPath,    ""},
     {OutcomeKind::kJournalLineIgnored,   Level::kDebug, "journal line ignored: ",      Tail::kName,    ""},
     {OutcomeKind::kFellBack,             Level::kDebug, "patch or compressed copy failed, fetched the next way: ", Tail::kName, ""},
+    {OutcomeKind::kSystemProxy,          Level::kDebug, "system proxy: ",              Tail::kName,    ""},
     {OutcomeKind::kNoUpdateKey,          Level::kInfo,  msg::kNoUpdateKey,             Tail::kNothing, ""},
     {OutcomeKind::kHostStopFailed,       Level::kError, msg::kTerminateHostFailed,     Tail::kNothing, ""},
     {OutcomeKind::kHostStarted,          Level::kInfo,  "",                            Tail::kPath,    ""},

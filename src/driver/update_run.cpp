@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "driver/file_fetch.h"
+#include "driver/proxy_choice.h"
 #include "driver/run_state.h"
 #include "driver/staging.h"
 #include "layout/name_policy.h"
@@ -277,10 +278,13 @@ Outcome Restart(RunState& state) {
 }
 
 // The transfer settings of a run: an UpdateCA.pem beside the updater is the
-// only set of authorities its https server is checked against.
-transfer::TransferOptions TransferOptionsFor(const RunValues& values) {
+// only set of authorities its https server is checked against; without proxy
+// variables, the system's proxy setting for the base URL applies.
+transfer::TransferOptions TransferOptionsFor(const RunValues& values, RunReport& report) {
   transfer::TransferOptions options = transfer::DefaultTransferOptions();
   if (platform::GetPathAttributes(values.paths.updateAuthority, nullptr)) options.caFile = values.paths.updateAuthority;
+  const std::string proxy = ApplySystemProxy(values.baseUrl, &options);
+  if (!proxy.empty()) report.Note(WithName(OutcomeKind::kSystemProxy, proxy));
   return options;
 }
 
@@ -382,14 +386,14 @@ void RunUpdate(const RunValues& values, std::uint32_t hostProcessId, RunReport& 
   // A rollback that still cannot be finished keeps the installation from
   // changing further: the next run tries again.
   if (!recovery.unrestored.empty()) return report.End(WithPath(OutcomeKind::kRollbackFailed, recovery.unrestored));
-  transfer::TransferSession session(TransferOptionsFor(values));
+  transfer::TransferSession session(TransferOptionsFor(values, report));
   RunState state(values, hostProcessId, false, session, report);
   report.End(RunSteps(state));
   CleanDownloadFolder(values);
 }
 
 void CheckForUpdate(const RunValues& values, RunReport& report) {
-  transfer::TransferOptions options = TransferOptionsFor(values);
+  transfer::TransferOptions options = TransferOptionsFor(values, report);
   // Standard output is the check's answer, one line.
   options.reportProgress = false;
   transfer::TransferSession session(options);

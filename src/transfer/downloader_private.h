@@ -66,6 +66,7 @@ class Downloader {
  private:
   // Sets every option on the handle; false at the first one libcurl rejects.
   bool ApplyOptions();
+  bool ApplyProxy();
   bool ApplyLimits();
   bool ApplySecurity();
   // Opens the target file (making its folders when needed), to append when

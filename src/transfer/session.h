@@ -27,9 +27,11 @@ namespace velmora::transfer {
 //   CURL_CA_BUNDLE variables are never read.
 // Servers that offer HTTP/2 over TLS get up to 32 transfers at once over one
 // connection; HTTP/1.1 servers get TransferOptions::connections connections.
-// Proxies are libcurl's from the environment: http_proxy, https_proxy or
+// Proxies are TransferOptions::proxy and noProxy when a proxy is given;
+// otherwise libcurl's from the environment: http_proxy, https_proxy or
 // HTTPS_PROXY, all_proxy or ALL_PROXY, no_proxy or NO_PROXY (never
-// HTTP_PROXY, which a CGI environment sets from a request's Proxy header).
+// HTTP_PROXY on POSIX, which a CGI environment sets from a request's Proxy
+// header; Windows finds variables whatever their letter case).
 class TransferSession {
  public:
   // Starts libcurl (after the lean start of the cryptography library).

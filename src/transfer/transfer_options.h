@@ -1,4 +1,4 @@
-// The settings a transfer session runs with: connections at once, stall window and certificate checks.
+// The settings a transfer session runs with: connections at once, stall window, proxy and certificate checks.
 #pragma once
 
 #include <string>
@@ -39,6 +39,12 @@ struct TransferOptions {
   std::u16string caFile;
   // Whether transfers print their speed and progress on standard output.
   bool reportProgress = true;
+  // Empty: libcurl takes the proxy from the environment (see TransferSession).
+  // Otherwise every transfer goes through this proxy ("host:port", or a URL
+  // naming its scheme) and the variables are not read; `noProxy` then lists
+  // the hosts reached directly, in no_proxy's comma-separated form.
+  std::string proxy;
+  std::string noProxy;
 };
 
 // The release defaults, changed by test aids in the environment:

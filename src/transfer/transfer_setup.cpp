@@ -1,4 +1,4 @@
-// Sets the libcurl options of one transfer: request, callbacks, limits, allowed schemes and certificate checks.
+// Sets the libcurl options of one transfer: request, callbacks, proxy, limits, allowed schemes and certificate checks.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -98,8 +98,19 @@ bool Downloader::ApplyOptions() {
          curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, WarmPool::OpenSocketCallback) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &session.pool) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, WarmPool::SocketOptionsCallback) == CURLE_OK &&
-         curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, &session.pool) == CURLE_OK && ApplyLimits() &&
+         curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, &session.pool) == CURLE_OK && ApplyProxy() && ApplyLimits() &&
          ApplySecurity();
+}
+
+bool Downloader::ApplyProxy() {
+  const TransferOptions& options = session.options;
+  // Left unset, libcurl reads the proxy variables itself: setting an empty
+  // proxy would turn them off.
+  if (options.proxy.empty()) return true;
+  // Set even when empty: libcurl would otherwise take a no_proxy variable
+  // in its place.
+  return curl_easy_setopt(handle.get(), CURLOPT_PROXY, options.proxy.c_str()) == CURLE_OK &&
+         curl_easy_setopt(handle.get(), CURLOPT_NOPROXY, options.noProxy.c_str()) == CURLE_OK;
 }
 
 bool Downloader::ApplyLimits() {
