@@ -5,6 +5,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "e2e/tool_run.h"
+#include "transfer/test_certificates.h"
 
 namespace velmora::e2e {
 namespace {
@@ -15,6 +16,7 @@ enum class Twist {
   kInstalledFileChanged,  // the installed data.bin is not the one the patch applies to
   kCorruptPatch,          // the server's patch of data.bin has other bytes
   kNoPrevious,            // version 2 is built without patches
+  kHttp2,                 // the server speaks https and offers HTTP/2
   kKilled,                // a run is killed during data.bin, then the server serves it fully
   kKilledRangesIgnored,   // the same against a server that ignores Range
   kKilledListChanged,     // the same, then version 3 changes data.bin again
@@ -63,7 +65,7 @@ class LeanUpdate : public UpdaterTest, public ::testing::WithParamInterface<Row>
   }
 
   void Update() {
-    RunUpdate(std::to_string(HostStarts().back()));
+    RunUpdater({"start", base_.empty() ? nginx_.BaseUrl() : base_, std::to_string(HostStarts().back())});
     ASSERT_EQ(Status("Outcome"), "updated") << DescribeLog(Log());
   }
 
@@ -86,6 +88,22 @@ class LeanUpdate : public UpdaterTest, public ::testing::WithParamInterface<Row>
     StartServer(GetParam().twist == Twist::kKilledRangesIgnored ? "max_ranges 0;\n" : "");
   }
 
+  // Restarts the server with an https listener that offers HTTP/2, its
+  // authority in UpdateCA.pem, and makes it the run's server.
+  void ServeOverTls() {
+    transfer::testing::TestAuthority authority;
+    transfer::testing::KeyAndCertificate server;
+    ASSERT_TRUE(authority.ok() && authority.Issue("IP:127.0.0.1", &server));
+    ASSERT_TRUE(WriteFile(Root("server.pem"), server.CertificatePem()) &&
+                WriteFile(Root("server.key"), server.KeyPem()) &&
+                WriteFile(App("UpdateCA.pem"), authority.CertificatePem()));
+    const std::string port = std::to_string(UnusedPort());
+    nginx_.Stop();
+    StartServer("listen 127.0.0.1:" + port + " ssl http2;\nssl_certificate " + Root("server.pem") +
+                ";\nssl_certificate_key " + Root("server.key") + ";\n");
+    base_ = "https://127.0.0.1:" + port + "/";
+  }
+
   // How the requests since `first` fetched `name` in the end.
   std::string WayOf(const std::string& name, std::size_t first) const {
     std::string way;
@@ -102,6 +120,8 @@ class LeanUpdate : public UpdaterTest, public ::testing::WithParamInterface<Row>
     }
     return way;
   }
+
+  std::string base_;  // the run's server when not the plain one
 };
 
 TEST_P(LeanUpdate, EachFileComesTheCheapestWayThatWorksAndArrivesExact) {
@@ -132,8 +152,16 @@ TEST_P(LeanUpdate, EachFileComesTheCheapestWayThatWorksAndArrivesExact) {
     Build(3, release_);
     installed = 3;
   }
+  if (row.twist == Twist::kHttp2) {
+    ASSERT_NO_FATAL_FAILURE(ServeOverTls());
+  }
   const std::size_t first = nginx_.Requests().size();
   Update();
+  if (row.twist == Twist::kHttp2) {
+    for (std::size_t i = first; i < nginx_.Requests().size(); ++i) {
+      EXPECT_EQ(nginx_.Requests()[i].protocol, "HTTP/2.0") << nginx_.Requests()[i].uri;
+    }
+  }
 
   EXPECT_EQ(WayOf("data.bin", first), row.dataWay);
   EXPECT_EQ(WayOf("notes.txt", first), row.notesWay);
@@ -157,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"BaseDoesNotMatch", Twist::kInstalledFileChanged, kWhole, kPatch, kPatch},
         Row{"CorruptPatch", Twist::kCorruptPatch, kWhole, kPatch, kPatch},
         Row{"CompressedFile", Twist::kNoPrevious, kWhole, kCompressed, ""},
+        Row{"DeltasOverHttp2", Twist::kHttp2, kPatch, kPatch, kPatch},
         Row{"ResumedAfterKill", Twist::kKilled, kResumed, kCompressed, ""},
         Row{"ServerIgnoresRange", Twist::kKilledRangesIgnored, kWhole, kCompressed, ""},
         Row{"PartialDroppedAfterListChanged", Twist::kKilledListChanged, kWhole, kCompressed, ""}),

@@ -204,7 +204,7 @@ bool Nginx::Start(const std::string& prefix, const std::string& docroot,
          << "error_log " << prefix << "/error.log warn;\n"
          << "events { worker_connections 256; }\n"
          << "http {\n"
-         << "    log_format e2e '$request_uri $status $body_bytes_sent';\n"
+         << "    log_format e2e '$request_uri $status $body_bytes_sent $server_protocol';\n"
          << "    access_log " << prefix << "/access.log e2e;\n"
          << "    types { }\n    default_type application/octet-stream;\n"
          << "    sendfile on;\n    keepalive_timeout 65;\n    server_tokens off;\n"
@@ -251,7 +251,7 @@ std::vector<Nginx::Served> Nginx::Requests() const {
   std::vector<Served> requests;
   std::istringstream in(ReadFile(prefix_ + "/access.log"));
   Served served;
-  while (in >> served.uri >> served.status >> served.bytes) requests.push_back(served);
+  while (in >> served.uri >> served.status >> served.bytes >> served.protocol) requests.push_back(served);
   return requests;
 }
 

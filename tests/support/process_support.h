@@ -87,6 +87,7 @@ class Nginx {
     std::string uri;
     int status = 0;
     std::uint64_t bytes = 0;
+    std::string protocol;  // "HTTP/1.1", "HTTP/2.0"
   };
   std::vector<Served> Requests() const;
   std::string ErrorLog() const;
