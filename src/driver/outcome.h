@@ -15,6 +15,7 @@ enum class OutcomeKind {
   kRestored,
   kJournalLineIgnored,
   kFellBack,
+  kFetchTotals,  // name: "<bytes on the wire> / <bytes written>"
   kSystemProxy,  // name: the proxy the system setting chose
   kNoUpdateKey,
   kHostStopFailed,

@@ -33,6 +33,7 @@ constexpr Row kRows[] = {
     {OutcomeKind::kContinue,             Level::kInfo,  nullptr,                       Tail::kNothing, ""},
     {OutcomeKind::kRestored,             Level::kInfo,  msg::kRestoredPrefix,          Tail::kPath,    ""},
     {OutcomeKind::kJournalLineIgnored,   Level::kDebug, "journal line ignored: ",      Tail::kName,    ""},
+    {OutcomeKind::kFetchTotals,          Level::kDebug, "bytes on the wire / of files written: ", Tail::kName, ""},
     {OutcomeKind::kFellBack,             Level::kDebug, "patch or compressed copy failed, fetched the next way: ", Tail::kName, ""},
     {OutcomeKind::kSystemProxy,          Level::kDebug, "system proxy: ",              Tail::kName,    ""},
     {OutcomeKind::kNoUpdateKey,          Level::kInfo,  msg::kNoUpdateKey,             Tail::kNothing, ""},

@@ -164,6 +164,10 @@ Outcome Download(RunState& state) {
   facts.bytesDownloaded = counts.onWire;
   facts.bytesWritten = counts.written;
   for (const std::string& name : counts.fellBack) state.report.Note(WithName(OutcomeKind::kFellBack, name));
+  if (fetched.Continues()) {
+    state.report.Note(WithName(OutcomeKind::kFetchTotals,
+                               std::to_string(counts.onWire) + " / " + std::to_string(counts.written)));
+  }
   return fetched;
 }
 
