@@ -224,14 +224,15 @@ void Downloader::Header(std::string_view line) {
                            (!request.ifModifiedSince.empty() && lastModified == request.ifModifiedSince);
     long status = 0;
     curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (status == 200 && !unchanged && request.warmConnections > 0 && !warmed) {
-      warmed = true;
-      session.pool.Warm(request.warmConnections);
-    }
     long version = CURL_HTTP_VERSION_NONE;
     if (curl_easy_getinfo(handle.get(), CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
         version >= CURL_HTTP_VERSION_2_0) {
       multiplexed = true;
+    }
+    // A server that multiplexes needs no more connections than this one.
+    if (status == 200 && !unchanged && !multiplexed && request.warmConnections > 0 && !warmed) {
+      warmed = true;
+      session.pool.Warm(request.warmConnections);
     }
     if (!TakeResponse(status)) responseRefused = true;
     return;

@@ -26,10 +26,12 @@ namespace {
 constexpr std::size_t kBufferBudgetBytes = 64 * 1024;
 constexpr std::size_t kMinBufferBytes = 8 * 1024;
 // Transfers at once over one HTTP/2 connection: many small files then cost
-// one round trip per 32 instead of one per connection. The buffers of those
-// started then shrink to this: 256 KiB for 32, besides the buffers of the
-// transfers that were running already.
-constexpr std::size_t kMultiplexedTransfers = 32;
+// one round trip per 100 instead of one per connection (servers commonly
+// allow 100 to 128 streams; beyond what one allows, libcurl waits or opens
+// another connection). The buffers of those started then shrink to this:
+// 800 KiB for 100, besides the buffers of the transfers that were running
+// already.
+constexpr std::size_t kMultiplexedTransfers = 100;
 constexpr std::size_t kMinMultiplexedBufferBytes = 4 * 1024;
 // A bundle of every public authority takes about a quarter of this.
 constexpr std::uint64_t kMaxCaFileBytes = 4 * 1024 * 1024;
@@ -58,10 +60,13 @@ struct Running {
 // ended or a done function said stop.
 class TransferRun {
  public:
+  // `multiplexed` is the session's: once a response came over HTTP/2, the
+  // next runs start with many transfers at once.
   TransferRun(CURLM* multi, const SessionParts& parts, const DownloadRequest* requests, std::size_t count,
-              const DoneFunction& done)
-      : multi_(multi), parts_(parts), requests_(requests), count_(count), done_(done) {
+              const DoneFunction& done, bool& multiplexed)
+      : multi_(multi), parts_(parts), requests_(requests), count_(count), done_(done), multiplexed_(multiplexed) {
     slots_ = std::max<std::size_t>(1, std::min<std::size_t>(parts.options.connections, count));
+    if (multiplexed_) slots_ = std::max(slots_, std::min(kMultiplexedTransfers, count_));
   }
 
   void Run() {
@@ -140,7 +145,7 @@ class TransferRun {
   const std::size_t count_;
   const DoneFunction& done_;
   std::size_t slots_ = 1;
-  bool multiplexed_ = false;
+  bool& multiplexed_;
   std::vector<std::unique_ptr<Running>> running_;
   std::size_t next_ = 0;
   bool stop_ = false;
@@ -192,7 +197,7 @@ struct TransferSession::State {
       done(0, DownloadOutcome{});
       return;
     }
-    TransferRun(multi.get(), parts, requests, count, done).Run();
+    TransferRun(multi.get(), parts, requests, count, done, multiplexed).Run();
   }
 
   const TransferOptions options;
@@ -200,6 +205,7 @@ struct TransferSession::State {
   WarmPool pool;
   const bool http2;
   const SessionParts parts;
+  bool multiplexed = false;
   // Last, so it is freed first: its cached connections close while
   // everything the transfers were lent still exists.
   CurlMultiHandle multi;

@@ -25,8 +25,10 @@ namespace velmora::transfer {
 // - https checks the certificate against the system's authorities, or only
 //   those of TransferOptions::caFile; the SSL_CERT_FILE, SSL_CERT_DIR and
 //   CURL_CA_BUNDLE variables are never read.
-// Servers that offer HTTP/2 over TLS get up to 32 transfers at once over one
-// connection; HTTP/1.1 servers get TransferOptions::connections connections.
+// Servers that offer HTTP/2 over TLS get up to 100 transfers at once over one
+// connection, from the first response that shows it on (for the session's
+// later batches from their start); HTTP/1.1 servers get
+// TransferOptions::connections connections.
 // Proxies are TransferOptions::proxy and noProxy when a proxy is given;
 // otherwise libcurl's from the environment: http_proxy, https_proxy or
 // HTTPS_PROXY, all_proxy or ALL_PROXY, no_proxy or NO_PROXY (never
