@@ -23,6 +23,10 @@ constexpr std::uint64_t kResumableSize = std::uint64_t{1} << 20;
 constexpr char16_t kValidatorEnding[] = u".validator";
 // A validator is one header value.
 constexpr std::uint64_t kMaxValidatorBytes = 1024;
+// The bases of the patches decoded at once stay within this, besides one
+// larger base alone: a release of many large changed files must not hold
+// them all in memory together.
+constexpr std::uint64_t kPatchBaseBudget = std::uint64_t{256} << 20;
 
 // The ways to a file, cheapest first. A failure of one falls back to the
 // next in the same run; only the whole file's failure fails the run.
@@ -62,6 +66,7 @@ struct Fetch {
   Source source = Source::kWhole;
   const manifest::PatchEntry* patch = nullptr;
   std::u16string basePath;
+  std::uint64_t baseSize = 0;
   std::unique_ptr<ZstdBody> decoder;
   // A resumable whole file arrives in the partial folder first.
   std::u16string partialPath;
@@ -92,11 +97,11 @@ std::u16string BaseOf(const RunValues& values, const manifest::FileEntry& entry)
 // The patch that applies to what is installed: its base's hash, taken now,
 // must be the one the patch was made from.
 const manifest::PatchEntry* ChoosePatch(const RunValues& values, const manifest::FileEntry& entry,
-                                        std::u16string* basePath) {
+                                        std::u16string* basePath, std::uint64_t* baseSize) {
   if (entry.patches.empty() || !entry.hasSize) return nullptr;
   *basePath = BaseOf(values, entry);
   platform::Sha256Digest digest{};
-  if (!platform::HashFileSha256(*basePath, &digest)) return nullptr;
+  if (!platform::ReadFileSize(*basePath, baseSize) || !platform::HashFileSha256(*basePath, &digest)) return nullptr;
   const std::string installed = platform::Sha256Hex(digest);
   for (const manifest::PatchEntry& patch : entry.patches) {
     if (Lowered(patch.from) == installed) return &patch;
@@ -185,6 +190,25 @@ Outcome FailureOf(const manifest::FileEntry& entry, const transfer::DownloadOutc
   return WithTransferCode(WithName(OutcomeKind::kDownloadFailed, entry.name), outcome);
 }
 
+// Takes the fetches of the next round out of `pending`: all of them, except
+// patches beyond the budget of their bases, which wait for a later round.
+std::vector<Fetch*> NextRound(std::vector<Fetch*>* pending) {
+  std::vector<Fetch*> round, later;
+  std::uint64_t bases = 0;
+  for (Fetch* fetch : *pending) {
+    if (fetch->source == Source::kPatch) {
+      if (bases > 0 && bases + fetch->baseSize > kPatchBaseBudget) {
+        later.push_back(fetch);
+        continue;
+      }
+      bases += fetch->baseSize;
+    }
+    round.push_back(fetch);
+  }
+  *pending = std::move(later);
+  return round;
+}
+
 // Removes the partial copies no entry of this run claims.
 void DropUnclaimedPartials(const RunValues& values, const std::vector<Fetch>& fetches) {
   platform::FolderSearch search;
@@ -245,7 +269,7 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Fetch& fetch = fetches[i];
     fetch.entry = entries[i];
-    fetch.patch = ChoosePatch(values, *fetch.entry, &fetch.basePath);
+    fetch.patch = ChoosePatch(values, *fetch.entry, &fetch.basePath, &fetch.baseSize);
     fetch.source = fetch.patch != nullptr        ? Source::kPatch
                    : !fetch.entry->zstName.empty() ? Source::kCompressed
                                                    : Source::kWhole;
@@ -255,11 +279,12 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
   *counts = FetchCounts{};
   // Each round fetches what is still missing by its cheapest way left.
   while (!pending.empty()) {
+    const std::vector<Fetch*> round = NextRound(&pending);
     std::vector<transfer::DownloadRequest> requests;
-    for (Fetch* fetch : pending) requests.push_back(RequestFor(values, *fetch));
+    for (Fetch* fetch : round) requests.push_back(RequestFor(values, *fetch));
     const transfer::BatchResult batch = session.DownloadBatch(requests);
     if (!batch.ok) {
-      const Fetch& failed = *pending[batch.failedIndex];
+      const Fetch& failed = *round[batch.failedIndex];
       // A copy that arrived whole but wrong cannot be resumed.
       if (batch.failed.status == transfer::DownloadStatus::kHashMismatch && !failed.partialPath.empty()) {
         platform::RemoveFile(failed.partialPath);
@@ -267,9 +292,8 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
       }
       return FailureOf(*failed.entry, batch.failed);
     }
-    std::vector<Fetch*> again;
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-      Fetch& fetch = *pending[i];
+    for (std::size_t i = 0; i < round.size(); ++i) {
+      Fetch& fetch = *round[i];
       const manifest::FileEntry& entry = *fetch.entry;
       counts->onWire += batch.bytes[i];
       // A body shorter than announced arrives complete as far as HTTP can tell.
@@ -277,7 +301,7 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
                          (!entry.hasSize || batch.written[i] == entry.size);
       if (fetch.source != Source::kWhole && !whole) {
         counts->fellBack.push_back(entry.name);
-        if (FallBack(fetch)) again.push_back(&fetch);
+        if (FallBack(fetch)) pending.push_back(&fetch);
         continue;
       }
       if (!whole) {
@@ -289,7 +313,6 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
       if (!SettlePartial(values, fetch)) return WithName(OutcomeKind::kDownloadFailed, entry.name);
       counts->written += batch.written[i];
     }
-    pending = std::move(again);
   }
   return Outcome{};
 }
