@@ -129,7 +129,10 @@ autotools_build() { # autotools_build SOURCE ARGS...
 }
 
 build_nghttp2() { # the library alone, static: no programs, examples, tests or documentation
-  cmake_build "$1" -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF \
+  # MinGW has both clock_gettime (from winpthreads) and GetTickCount64; with
+  # both, nghttp2 1.52 calls a fallback it then leaves out, and the link fails.
+  # Windows' own tick count is the clock it should take.
+  cmake_build "$1" -DHAVE_CLOCK_GETTIME=0 -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF \
     -DENABLE_DOC=OFF -DENABLE_HTTP3=OFF -DENABLE_FAILMALLOC=OFF -DWITH_LIBXML2=OFF -DWITH_JEMALLOC=OFF
 }
 # TLS through Schannel, HTTP/2 through nghttp2, zlib, HTTP(S) only, no other
