@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds static Windows libraries (libcurl, tinyxml2, minizip, libsodium,
-# libzstd, log4cpp) from Debian's source packages, and GoogleTest from /usr/src,
+# Cross-builds static Windows libraries (libcurl with nghttp2, tinyxml2, minizip,
+# libsodium, libzstd, log4cpp) from Debian's source packages, and GoogleTest from /usr/src,
 # into a cache.
 #
 # Usage: scripts/build-windows-deps.sh            prints the library prefix
@@ -76,12 +76,12 @@ fi
 
 ensure_deb_src
 declare -A version
-for p in curl tinyxml2 minizip libsodium; do version[$p]=$(source_version "$p" "$codename"); done
+for p in curl nghttp2 tinyxml2 minizip libsodium; do version[$p]=$(source_version "$p" "$codename"); done
 # libzstd's newest source is in the security suite, whose source files the
 # mirror does not serve; the release's own suite has the same upstream tarball.
 version[libzstd]=$(source_version libzstd "$codename/")
 version[log4cpp]=$(source_version log4cpp "$log4cpp_suite/")
-key=$(for p in curl tinyxml2 minizip libsodium libzstd log4cpp; do printf '%s %s\n' "$p" "${version[$p]}"; done
+key=$(for p in curl nghttp2 tinyxml2 minizip libsodium libzstd log4cpp; do printf '%s %s\n' "$p" "${version[$p]}"; done
       toolchain_id; printf 'recipe %s\n' "$(recipe)")
 prefix="$cache/$(key_dir libs "$key")"
 if is_complete "$prefix" "$key"; then
@@ -128,11 +128,25 @@ autotools_build() { # autotools_build SOURCE ARGS...
     { tail -n 30 "$src/_build.log" >&2; die "build failed in $src"; }
 }
 
-build_curl() { # TLS through Schannel, zlib, HTTP(S) only, no other optional feature
-  cmake_build "$1" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+build_nghttp2() { # the library alone, static: no programs, examples, tests or documentation
+  # MinGW has both clock_gettime (from winpthreads) and GetTickCount64; with
+  # both, nghttp2 1.52 calls a fallback it then leaves out, and the link fails.
+  # Windows' own tick count is the clock it should take.
+  cmake_build "$1" -DHAVE_CLOCK_GETTIME=0 -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF \
+    -DENABLE_DOC=OFF -DENABLE_HTTP3=OFF -DENABLE_FAILMALLOC=OFF -DWITH_LIBXML2=OFF -DWITH_JEMALLOC=OFF
+}
+# TLS through Schannel, HTTP/2 through nghttp2, zlib, HTTP(S) only, no other
+# optional feature. nghttp2's header declares its functions as DLL imports
+# unless NGHTTP2_STATICLIB is defined, and curl's CMake build does not define
+# it. curl 7.88 compiles Schannel's ALPN (how a TLS server and client agree on
+# HTTP/2) only for MSVC, whose SDK had the types first; mingw-w64 10 has them
+# too, and without ALPN a MinGW build would never speak HTTP/2 over TLS.
+build_curl() {
+  cmake_build "$1" -DCMAKE_C_FLAGS="-DNGHTTP2_STATICLIB -DHAS_ALPN=1" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
     -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=ON \
-    -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF \
+    -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
+    -DUSE_NGHTTP2=ON -DNGHTTP2_INCLUDE_DIR="$stage/include" -DNGHTTP2_LIBRARY="$stage/lib/libnghttp2.a" \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_ZLIB=ON \
     -DZLIB_INCLUDE_DIR="$sysroot/include" -DZLIB_LIBRARY="$sysroot/lib/libz.a" \
@@ -177,11 +191,12 @@ library() { # library PACKAGE SELECTOR
 }
 
 # curl's configure step runs one compiler check after another for minutes, so
-# curl builds beside the others, each of the two with one job.
+# curl builds beside the others, each of the two with one job; nghttp2, which
+# curl links, comes first in curl's job.
 fetch_lock="$builds/.fetch.lock"
 jobs_total=$jobs
 jobs=$(( jobs_total > 1 ? jobs_total / 2 : 1 ))
-library curl "curl=${version[curl]}" &
+{ library nghttp2 "nghttp2=${version[nghttp2]}" && library curl "curl=${version[curl]}"; } &
 curl_job=$!
 library tinyxml2 "tinyxml2=${version[tinyxml2]}"
 library minizip "minizip=${version[minizip]}"
@@ -193,7 +208,10 @@ wait "$curl_job" || die "curl was not built"
 # ---------------------------------------------------------------- pkg-config files
 # The prefix holds static libraries only, so what a shared build would keep
 # private is always needed; the files name their place relative to themselves
-# so that the staging folder can be renamed.
+# so that the staging folder can be renamed. curl names nghttp2 by its path,
+# which CMake's pkg_check_modules would put among the link options, before the
+# objects that need it; as -lnghttp2 it follows -lcurl.
+sed -i "s|$stage/lib/libnghttp2[.]a|-lnghttp2|g" "$stage/lib/pkgconfig/libcurl.pc"
 for pc in "$stage"/lib/pkgconfig/*.pc; do
   private=$(sed -n 's/^Libs.private: *//p' "$pc" | tr '\n' ' ')
   sed -i -e "s|$stage|\${pcfiledir}/../..|g" -e '/^Libs.private:/d' \
@@ -203,11 +221,15 @@ grep -q SODIUM_STATIC "$stage/lib/pkgconfig/libsodium.pc" ||
   sed -i 's|^\(Cflags:.*\)$|\1 -DSODIUM_STATIC|' "$stage/lib/pkgconfig/libsodium.pc"
 grep -q CURL_STATICLIB "$stage/lib/pkgconfig/libcurl.pc" ||
   sed -i 's|^\(Cflags:.*\)$|\1 -DCURL_STATICLIB|' "$stage/lib/pkgconfig/libcurl.pc"
-for m in libcurl tinyxml2 minizip libsodium libzstd log4cpp; do
+grep -q NGHTTP2_STATICLIB "$stage/lib/pkgconfig/libnghttp2.pc" ||
+  sed -i 's|^\(Cflags:.*\)$|\1 -DNGHTTP2_STATICLIB|' "$stage/lib/pkgconfig/libnghttp2.pc"
+grep -q '^supported_features=.*HTTP2' "$stage/lib/pkgconfig/libcurl.pc" || die "libcurl was built without HTTP/2"
+grep -q -- '-lnghttp2' "$stage/lib/pkgconfig/libcurl.pc" || die "libcurl.pc does not link nghttp2"
+for m in libcurl libnghttp2 tinyxml2 minizip libsodium libzstd log4cpp; do
   PKG_CONFIG_LIBDIR="$stage/lib/pkgconfig:$sysroot/lib/pkgconfig" pkg-config --exists "$m" ||
     die "pkg-config does not find $m in the new prefix"
 done
-for a in curl tinyxml2 minizip sodium zstd log4cpp; do
+for a in curl nghttp2 tinyxml2 minizip sodium zstd log4cpp; do
   [ -f "$stage/lib/lib$a.a" ] || die "lib$a.a was not installed"
 done
 if ls "$stage"/lib/*.dll.a "$stage"/bin/*.dll >/dev/null 2>&1; then die "a DLL or import library was built"; fi

@@ -23,6 +23,13 @@ start=$(date +%s)
 deps=$(bash "$root/scripts/build-windows-deps.sh")
 deps_done=$(date +%s)
 
+# pkg_check_modules keeps the libraries it found in the CMake cache, so a
+# build folder configured with another library prefix (an older cache key)
+# would go on linking the old ones: it is configured afresh.
+if [ -f "$build/CMakeCache.txt" ] &&
+   ! grep -qxF "pkgcfg_lib_CURL_curl:FILEPATH=$deps/lib/libcurl.a" "$build/CMakeCache.txt"; then
+  rm -f "$build/CMakeCache.txt"
+fi
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DVELMORA_MINGW_DEPS="$deps" -DVELMORA_PLATFORM_ONLY=OFF -DVELMORA_TESTS=OFF >/dev/null

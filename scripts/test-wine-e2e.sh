@@ -406,16 +406,12 @@ scenario_retire_junction() {
   check "nothing written or removed outside" unchanged_since "$outside" "$work/outside.before"
 }
 
-# https with UpdateCA.pem beside Velmora.exe, the only authority trusted: the
-# list is refused when it names another authority, for a certificate with
-# another name, and with VELMORA_TLS_NO_VERIFY=1 too; the installation stays
-# as it was. libcurl's own check of UpdateCA.pem matches DNS names only (not
-# IP addresses), hence localhost. Without UpdateCA.pem the check is left to
-# Schannel, which under Wine checks neither chain nor name: that row is only
-# reported.
-scenario_https() {
-  local tls="$work/tls" r="$www/https" key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-  local row name cert ca var outcome d port ports=() san
+tls="$work/tls"
+# make_tls: in $tls, once, two test authorities (ca, other) and server
+# certificates from ca for localhost (right) and for another name (wrong)
+make_tls() {
+  local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes) ca san cert
+  [ -s "$tls/wrong.pem" ] && return
   mkdir -p "$tls"
   for ca in ca other; do
     openssl req -x509 "${key[@]}" -keyout "$tls/$ca.key" -out "$tls/$ca.pem" -days 1 -subj "/CN=Velmora Test $ca" \
@@ -427,14 +423,32 @@ scenario_https() {
     openssl x509 -req -in "$tls/$cert.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 1 \
       -extfile <(echo "subjectAltName=${san#*=}") -out "$tls/$cert.pem" >>"$tls/openssl.out" 2>&1
   done
-  check "certificates made" test -s "$tls/other.pem" -a -s "$tls/right.pem" -a -s "$tls/wrong.pem" || return
+  test -s "$tls/other.pem" -a -s "$tls/right.pem" -a -s "$tls/wrong.pem"
+}
+# free_port TAKEN...: a port on 127.0.0.1 that nobody listens on, none of TAKEN nor nginx's first
+free_port() {
+  local port
+  for _ in $(seq 20); do
+    port=$((20000 + RANDOM % 20000))
+    [[ "$base $* " != *[:\ ]$port\ * ]] && ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  done
+  echo "$port"
+}
+
+# https with UpdateCA.pem beside Velmora.exe, the only authority trusted: the
+# list is refused when it names another authority, for a certificate with
+# another name, and with VELMORA_TLS_NO_VERIFY=1 too; the installation stays
+# as it was. libcurl's own check of UpdateCA.pem matches DNS names only (not
+# IP addresses), hence localhost. Without UpdateCA.pem the check is left to
+# Schannel, which under Wine checks neither chain nor name: that row is only
+# reported.
+scenario_https() {
+  local r="$www/https" row name cert ca var outcome d port ports=()
+  check "certificates made" make_tls || return
   new_release https; release_list https
   # one https listener per server certificate, added to the running nginx
   for cert in right wrong; do
-    for _ in $(seq 20); do
-      port=$((20000 + RANDOM % 20000))
-      [[ "$base ${ports[*]} " != *[:\ ]$port\ * ]] && ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    done
+    port=$(free_port "${ports[@]}")
     ports+=("$port")
     printf 'server {\n    listen 127.0.0.1:%s ssl;\n    root %s;\n    ssl_certificate %s;\n    ssl_certificate_key %s;\n}\n' \
       "$port" "$www" "$tls/$cert.pem" "$tls/$cert.key"
@@ -554,6 +568,48 @@ scenario_system_proxy() {
   set_system_proxy
 }
 
+# HTTP/2 over https from an nginx that offers it (ALPN "h2"), UpdateCA.pem
+# trusted: the list and every file of the update come over HTTP/2.0, as
+# nginx's log of each request's protocol and ALPN choice shows, and the update
+# completes. curl 7.88 offers ALPN through Schannel only from Windows 8.1 on
+# and never when it finds Wine (ntdll exports wine_get_version), and Wine 8.0
+# reports Windows 7: there every request is HTTP/1.1 with no ALPN, and the row
+# checks the update alone and says why HTTP/2 was not shown. (Wine's Schannel
+# itself does negotiate h2 when curl offers it.)
+scenario_http2() {
+  local d="$vdrive/http2" r="$www/http2" log="$work/nginx/http2.log" port f
+  check "certificates made" make_tls || return
+  new_install http2; new_release http2; release_list http2
+  cp "$tls/ca.pem" "$d/UpdateCA.pem"
+  port=$(free_port)
+  cat >"$work/nginx/extra-http2.conf" <<EOF
+log_format velmora_protocol '\$request_uri \$server_protocol alpn=\$ssl_alpn_protocol \$status';
+server {
+    listen 127.0.0.1:$port ssl http2;
+    root $www;
+    ssl_certificate $tls/right.pem;
+    ssl_certificate_key $tls/right.key;
+    access_log $log velmora_protocol;
+}
+EOF
+  kill -HUP "$nginx_pid"
+  check "nginx listens for https with HTTP/2 on $port" wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null ||
+    return
+  check "host started" start_host http2 60 || return
+  check "updater run ended in time" run_updater 'V:\http2' "https://localhost:$port/http2/" "$host_pid"
+  check "status outcome updated" status_is "$d" updated
+  check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
+  for f in core.dll lang/zh.dll lang/de.dll; do check "$f equals the release" same "$d/$f" "$r/$f"; done
+  check "package unpacked" same "$d/skin/style.css" "$work/zip-http2/style.css"
+  local fetched=(UpdateList.xml core.dll lang/de.dll lang/zh.dll skin.zip)
+  for f in "${fetched[@]}"; do check "$f fetched from the HTTP/2 server" grep -q "^/http2/$f HTTP/" "$log"; done
+  if [ -s "$log" ] && ! grep -qvE ' HTTP/1[.]1 alpn=-? ' "$log"; then
+    skip_reason="no HTTP/2 under Wine: every request was HTTP/1.1 without ALPN, which curl 7.88 offers neither under Wine nor before Windows 8.1"
+    return
+  fi
+  for f in "${fetched[@]}"; do check "$f fetched over HTTP/2.0 (ALPN h2)" grep -q "^/http2/$f HTTP/2[.]0 alpn=h2 200\$" "$log"; done
+}
+
 # ------------------------------------------------------------------ main
 start=$(date +%s)
 "$wineserver" -p
@@ -604,6 +660,7 @@ run_scenario "example host starts the updater, is restarted and reads the outcom
 run_scenario "junction planted in the retire folder" scenario_retire_junction
 run_scenario "https: UpdateCA.pem alone trusted; other authority, other name and old switch refused" scenario_https
 run_scenario "the user's static system proxy, and its <local> bypass" scenario_system_proxy
+run_scenario "HTTP/2 over https: the list and the files of an update from an nginx offering h2" scenario_http2
 
 echo "wine-e2e: stage took $(( $(date +%s) - start )) s"
 echo "wine-e2e: $passed passed, $failed failed, $skipped skipped"
