@@ -209,15 +209,16 @@ std::vector<Fetch*> NextRound(std::vector<Fetch*>* pending) {
   return round;
 }
 
-// Removes the partial copies no entry of this run claims.
-void DropUnclaimedPartials(const RunValues& values, const std::vector<Fetch>& fetches) {
+}  // namespace
+
+void DropUnclaimedPartials(const RunValues& values, const std::vector<const manifest::FileEntry*>& entries) {
   platform::FolderSearch search;
   if (!search.Start(values.paths.partialFolder + u"*.*")) return;
   do {
     const std::u16string& name = search.Name();
     if (name == u"." || name == u"..") continue;
-    const bool claimed = std::any_of(fetches.begin(), fetches.end(), [&](const Fetch& fetch) {
-      const std::u16string partial = PartialNameOf(*fetch.entry);
+    const bool claimed = std::any_of(entries.begin(), entries.end(), [&](const manifest::FileEntry* entry) {
+      const std::u16string partial = PartialNameOf(*entry);
       return name == partial || name == partial + kValidatorEnding;
     });
     const std::u16string path = values.paths.partialFolder + name;
@@ -229,6 +230,8 @@ void DropUnclaimedPartials(const RunValues& values, const std::vector<Fetch>& fe
     }
   } while (search.Next());
 }
+
+namespace {
 
 // A whole file that arrived in the partial folder moves to its place in the
 // download folder; one that arrived wrong is dropped, to be fetched afresh.
@@ -275,7 +278,6 @@ Outcome FetchFiles(transfer::TransferSession& session, const RunValues& values,
                                                    : Source::kWhole;
     pending.push_back(&fetch);
   }
-  DropUnclaimedPartials(values, fetches);
   *counts = FetchCounts{};
   // Each round fetches what is still missing by its cheapest way left.
   while (!pending.empty()) {

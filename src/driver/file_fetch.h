@@ -24,6 +24,10 @@ Outcome WithTransferCode(Outcome failed, const transfer::DownloadOutcome& outcom
 // The download folder's copy of a list name (doubled backslashes as one).
 std::u16string DownloadPathOf(const RunValues& values, const std::string& name);
 
+// Removes the partial copies in the partial folder that none of `entries`
+// (the whole plan) claims: the list now announces other content for them.
+void DropUnclaimedPartials(const RunValues& values, const std::vector<const manifest::FileEntry*>& entries);
+
 // What a fetch moved: bytes on the wire, bytes of files written, and the
 // names whose patch or compressed form failed, so that they came another way.
 struct FetchCounts {

@@ -158,6 +158,7 @@ Outcome Download(RunState& state) {
   std::vector<const manifest::FileEntry*> entries;
   entries.reserve(state.plan.size());
   for (const auto& [name, entry] : state.plan) entries.push_back(&entry);
+  DropUnclaimedPartials(state.values, entries);
   FetchCounts counts;
   const Outcome fetched = FetchFiles(state.session, state.values, entries, &counts);
   RunFacts& facts = state.report.facts();
