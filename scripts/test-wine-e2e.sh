@@ -313,6 +313,8 @@ scenario_failed_placement() {
 
 # A run killed half-way through its downloads installs nothing and leaves no
 # lock behind; the next run completes the update.
+has_nonempty_file() { [ -n "$(find "$1" -type f -size +0 2>/dev/null | head -n1)" ]; }
+
 scenario_killed_run() {
   local d="$vdrive/killed" r="$www/killed"
   new_install killed; new_release killed
@@ -322,16 +324,46 @@ scenario_killed_run() {
   # wine64 becomes the Windows process itself, so this pid is the updater's
   "$wine" 'V:\killed\Velmora.exe' start "$base/slow/killed/" "$host_pid" </dev/null >/dev/null 2>&1 &
   local updater=$!
-  check "slow download under way" wait_for 40 test -s "$d/temp/big.bin"
+  # A file of 1 MiB or more arrives in temp\partial, where a cut-off copy waits to be resumed.
+  check "slow download under way" wait_for 40 has_nonempty_file "$d/temp/partial"
   kill -KILL "$updater" 2>/dev/null
   wait "$updater" 2>/dev/null
   check "killed updater gone" wait_for 10 no_updater_running
+  check "partial copy kept for the next run" has_nonempty_file "$d/temp/partial"
   check "nothing installed by the killed run" grep -q "version 1" "$d/core.dll"
   check "host still running after the kill" kill -0 "$host_unix_pid"
   check "good run ended in time" run_updater 'V:\killed' "$base/killed/" "$host_pid"
   check "no stale instance lock" log_lacks "$d" "$(msg kAlreadyRunning)"
   for f in core.dll lang/de.dll big.bin; do check "$f equals the release" same "$d/$f" "$r/$f"; done
   check "list records big.bin 2.0" list_has "$d" big.bin 2.0
+  check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
+}
+
+# A patch against the installed core.dll and a compressed copy of lang\de.dll
+# (made by the zstd program), each decoded as it arrives: the files they
+# become equal the release's, and neither file itself was fetched.
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+not_requested() { ! grep -q "GET $1 " "$work/nginx/access.log"; }
+scenario_patch() {
+  local d="$vdrive/patch" r="$www/patch" core de
+  new_install patch; new_release patch
+  head -c 200000 /dev/urandom >"$d/core.dll"
+  { cat "$d/core.dll"; echo "version 2"; } >"$r/core.dll"
+  zstd -q --patch-from="$d/core.dll" "$r/core.dll" -o "$r/core.dll.zpatch" 2>/dev/null
+  zstd -q "$r/lang/de.dll" -o "$r/lang/de.dll.zst"
+  core=$(printf '<File Ver="2.0" Name="core.dll" Size="%s" Sha256="%s"><Patch From="%s" Name="core.dll.zpatch" Size="%s" Sha256="%s"/></File>' \
+    "$(stat -c %s "$r/core.dll")" "$(sha "$r/core.dll")" "$(sha "$d/core.dll")" "$(stat -c %s "$r/core.dll.zpatch")" \
+    "$(sha "$r/core.dll.zpatch")")
+  de=$(printf '<File Ver="2.0" Name="lang\\de.dll" Size="%s" Sha256="%s" Zst="lang\\de.dll.zst" ZstSize="%s" ZstSha256="%s"/>' \
+    "$(stat -c %s "$r/lang/de.dll")" "$(sha "$r/lang/de.dll")" "$(stat -c %s "$r/lang/de.dll.zst")" "$(sha "$r/lang/de.dll.zst")")
+  update_list 2.0 "$core" "$de" "$(entry "$r" 'lang\zh.dll' 2.0)" "$(entry "$r" readme.txt 1.0)" \
+    "$(entry "$r" skin.zip 2.0)" >"$r/UpdateList.xml"
+  check "host started" start_host patch 60 || return
+  check "updater run ended in time" run_updater 'V:\patch' "$base/patch/" "$host_pid"
+  for f in core.dll lang/de.dll; do check "$f equals the release" same "$d/$f" "$r/$f"; done
+  check "core.dll came as its patch" grep -q "GET /patch/core.dll.zpatch " "$work/nginx/access.log"
+  check "lang\\de.dll came compressed" grep -q "GET /patch/lang/de.dll.zst " "$work/nginx/access.log"
+  for f in core.dll lang/de.dll; do check "$f itself not fetched" not_requested "/patch/$f"; done
   check "log says the update finished" log_has "$d" "$(msg kUpdateFinished)"
 }
 
@@ -654,6 +686,7 @@ run_scenario "self-update of the running Velmora.exe" scenario_self_update self 
 run_scenario "self-update selected by velmora.exe in lower case" scenario_self_update selfcase velmora.exe
 run_scenario "failed placement of a file locked without delete sharing" scenario_failed_placement
 run_scenario "run killed half-way, then a good run" scenario_killed_run
+run_scenario "a patch against the installed file and a compressed copy, decoded as they arrive" scenario_patch
 run_scenario "installation and file names outside the ANSI code page (936)" scenario_non_ansi
 run_scenario "list with A.txt and a.txt refused whole" scenario_case_clash
 run_scenario "example host starts the updater, is restarted and reads the outcome" scenario_host_example
