@@ -79,19 +79,12 @@ std::optional<platform::Sha256Digest> DigestOf(const std::string& hex) {
   return digest;
 }
 
-// Lower-case hex, as hashes are compared.
-std::string Lowered(std::string hex) {
-  std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
-  return hex;
-}
-
 // The file an entry's patch applies to: the installed file, or for a
 // package the zip installed last.
 std::u16string BaseOf(const RunValues& values, const manifest::FileEntry& entry) {
-  if (manifest::IsPackageName(entry.name)) {
-    return values.paths.packageBaseFolder + DownloadPathOf(values, entry.name).substr(values.paths.downloadFolder.size());
-  }
-  return values.paths.installFolder + DownloadPathOf(values, entry.name).substr(values.paths.downloadFolder.size());
+  const std::u16string& folder =
+      manifest::IsPackageName(entry.name) ? values.paths.packageBaseFolder : values.paths.installFolder;
+  return folder + DownloadPathOf(values, entry.name).substr(values.paths.downloadFolder.size());
 }
 
 // The patch that applies to what is installed: its base's hash, taken now,
@@ -102,9 +95,8 @@ const manifest::PatchEntry* ChoosePatch(const RunValues& values, const manifest:
   *basePath = BaseOf(values, entry);
   platform::Sha256Digest digest{};
   if (!platform::ReadFileSize(*basePath, baseSize) || !platform::HashFileSha256(*basePath, &digest)) return nullptr;
-  const std::string installed = platform::Sha256Hex(digest);
   for (const manifest::PatchEntry& patch : entry.patches) {
-    if (Lowered(patch.from) == installed) return &patch;
+    if (DigestOf(patch.from) == digest) return &patch;
   }
   return nullptr;
 }
@@ -125,7 +117,9 @@ bool FallBack(Fetch& fetch) {
 // Sha256, so that a list that announces other content for the name leaves
 // the copy unclaimed, and it is dropped.
 std::u16string PartialNameOf(const manifest::FileEntry& entry) {
-  const std::string key = entry.name + "\n" + std::to_string(entry.size) + "\n" + Lowered(entry.sha256);
+  const std::optional<platform::Sha256Digest> announced = DigestOf(entry.sha256);
+  const std::string key =
+      entry.name + "\n" + std::to_string(entry.size) + "\n" + (announced ? platform::Sha256Hex(*announced) : "");
   platform::Sha256Hasher hasher;
   platform::Sha256Digest digest{};
   if (!hasher.Update(key.data(), key.size()) || !hasher.Finish(&digest)) return std::u16string();

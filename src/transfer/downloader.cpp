@@ -202,8 +202,13 @@ bool Downloader::TakeResponse(long status) {
   const std::string& validator = !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : lastModified;
   platform::RemoveFile(request.validatorsPath);
   if (validator.empty()) return true;
+  // A validator that cannot be written whole is not left half-written: the
+  // copy is then fetched afresh next time rather than resumed.
   FileHandle out(platform::OpenForBinaryWrite(request.validatorsPath));
-  if (out) std::fwrite(validator.data(), 1, validator.size(), out.get());
+  const bool written = out && std::fwrite(validator.data(), 1, validator.size(), out.get()) == validator.size() &&
+                       std::fflush(out.get()) == 0;
+  out.reset();
+  if (!written) platform::RemoveFile(request.validatorsPath);
   return true;
 }
 
